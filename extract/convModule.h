@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/settings.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quillon::convModule {
+
+// How many bytes of a source make the guess sample.
+inline constexpr std::size_t kGuessSampleSize = 2048;
+
+// The first 2,048 bytes of the raw text (all of it when shorter), cut even
+// inside a multibyte character.
+std::string guessSample(std::string_view raw);
+
+// Names the Japanese encoding of a byte sample: Shift_JIS, EUC-JP, UTF-8 or
+// ISO-2022-JP; never None.
+Encoding guessEncoding(std::string_view sample);
+
+// The name the user sees for an encoding ("Shift_JIS", "EUC-JP", ...).
+const char* encodingName(Encoding enc);
+
+struct ConvResult {
+    std::string text;          // UTF-8
+    std::size_t invalid = 0;   // invalid or truncated sequences, each replaced by U+FFFD
+    Encoding used = Encoding::None; // the encoding actually converted from (the guess for None)
+};
+
+// Converts raw bytes to UTF-8. Shift_JIS is read as CP932. With `None` the
+// encoding is guessed from `sample` (the source's guess sample) and the whole
+// text is converted from the guess. Never stops early: every invalid sequence
+// becomes U+FFFD and the conversion goes on to the end.
+ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample = {});
+
+// UTF-16 text (as the clipboard gives it, host byte order) to UTF-8; unpaired
+// surrogates become U+FFFD.
+std::string utf16ToUTF8(std::u16string_view text);
+
+struct SjisResult {
+    std::string bytes;          // Shift_JIS (CP932)
+    std::size_t replaced = 0;   // characters with no Shift_JIS form, written as "?"
+};
+
+// Converts UTF-8 text to Shift_JIS (CP932). Never cuts the text short.
+SjisResult convToSJIS(std::string_view utf8);
+
+} // namespace quillon::convModule

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "extract/searchInterface.h"
+#include "list/inteliBox.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+// The list of found addresses: appends what the extraction job finds (with
+// the domain in the next column), owns the suspicious-address rule with its
+// accepted endings, walks from one checked row to the next and deletes the
+// checked rows.
+class addressBox : public inteliBox, public searchInterface {
+public:
+    // Accepted endings at indices 1 to 11; element 0 is empty and never tested.
+    std::vector<std::string> correctAdd;
+    // Row at which the last next-checked-row walk stopped.
+    std::int32_t posY = 0;
+    // Whether the last walk found a checked row.
+    bool isFound = false;
+
+    // The list's open event: fills correctAdd.
+    void Open();
+    // Appends one unchecked, unselected row: the address in `column`, its
+    // domain in `column + 1`.
+    void addAddress(std::string_view address, std::int32_t column) override;
+    // Appends many addresses (column 1, domains in column 2) with one
+    // notification of the observer.
+    void addAddresses(const std::vector<std::string>& addresses);
+    // The suspicious-address check with the mark `isHighLight`; disables the
+    // list while it runs. Always returns false.
+    bool checkAddress(bool isHighLight, const JobContext& ctx = {});
+    // The next-checked-row walk; scrolls to the found row. Returns isFound.
+    bool upUndefined(const JobContext& ctx = {});
+    // Removes every checked row.
+    void deleteChecks(const JobContext& ctx = {});
+};
+
+} // namespace quillon

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace quillon {
+
+// One row of the address list: column 0 is the delete check box (its text is
+// empty), column 1 the address as it was found or edited, column 2 its domain.
+struct AddressRow {
+    std::array<std::string, 3> cells;
+    bool checked = false;
+    bool selected = false;
+};
+
+} // namespace quillon

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what Quillon needs on Debian 12 (only the packages that are missing),
+# then configures and builds it. Usage: scripts/setup.sh [BUILD_DIR] [extra cmake args...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
+  libpcre2-dev libuchardet-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-noto-cjk clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+build_dir="${1:-build}"
+shift || true
+cmake -S . -B "$build_dir" -G Ninja "$@"
+cmake --build "$build_dir" --parallel "$(nproc)"

@@ -1,7 +1,8 @@
 #include "ui/startup.h"
 
-#include <QApplication>
-#include <QMainWindow>
+#include "ui/App.h"
+#include "ui/mainWindow.h"
+#include "ui/services.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,11 +29,15 @@ int runApplication(int argc, char* argv[]) {
         std::fprintf(stderr, "quillon: no display to open the window on (start it inside a desktop session)\n");
         return 1;
     }
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Quillon"));
-    window.show();
-    return QApplication::exec();
+    App app(argc, argv);
+    mainWindow* window = win::mainWindow();
+    app.Open();
+    if (!app.prefStore().lastError().empty()) {
+        window->setStatus(QStringLiteral("初期設定ファイルを読み書きできませんでした（初期値で動作します）: %1")
+                              .arg(app.prefError()));
+    }
+    window->show();
+    return App::exec();
 }
 
 } // namespace quillon

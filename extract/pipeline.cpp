@@ -1,0 +1,258 @@
+#include "extract/pipeline.h"
+
+#include "extract/ascReferClass.h"
+#include "extract/searchClass.h"
+#include "list/listOps.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <set>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace quillon::pipeline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ReadError readErrorFor(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return ReadError::NotFound;
+    case EACCES:
+    case EPERM:
+        return ReadError::NoPermission;
+    case EISDIR:
+        return ReadError::NotRegular;
+    case ENOMEM:
+    case EFBIG:
+    case EOVERFLOW:
+        return ReadError::TooLarge;
+    default:
+        return ReadError::Io;
+    }
+}
+
+FileRead failed(ReadError error, int err = 0) {
+    FileRead r;
+    r.error = error;
+    if (err != 0) {
+        r.detail = std::strerror(err);
+    }
+    return r;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : m_fd(fd) {}
+    ~FdCloser() { ::close(m_fd); }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
+    // O_NONBLOCK: opening a FIFO without a writer must not hang; it is
+    // refused below as not a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return failed(readErrorFor(errno), errno);
+    }
+    FdCloser closer(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return failed(readErrorFor(errno), errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return failed(ReadError::NotRegular);
+    }
+    FileRead r;
+    constexpr std::size_t kChunk = std::size_t{4} << 20;
+    try {
+        r.bytes.reserve(static_cast<std::size_t>(st.st_size));
+        std::size_t used = 0;
+        while (true) {
+            if (ctx.stopRequested()) {
+                return failed(ReadError::Stopped);
+            }
+            if (r.bytes.size() < used + kChunk) {
+                r.bytes.resize(std::max(used + kChunk, static_cast<std::size_t>(st.st_size) + 1));
+            }
+            const ssize_t got = ::read(fd, r.bytes.data() + used, r.bytes.size() - used);
+            if (got < 0) {
+                if (errno == EINTR || errno == EAGAIN) {
+                    continue;
+                }
+                return failed(readErrorFor(errno), errno);
+            }
+            if (got == 0) {
+                break;
+            }
+            used += static_cast<std::size_t>(got);
+        }
+        r.bytes.resize(used);
+        r.bytes.shrink_to_fit();
+    } catch (const std::bad_alloc&) {
+        return failed(ReadError::TooLarge);
+    } catch (const std::length_error&) {
+        return failed(ReadError::TooLarge);
+    }
+    return r;
+}
+
+void walkFolder(const fs::path& folder, const std::function<void(const fs::path&)>& onFile,
+                const std::function<void(const fs::path&, const std::string&)>& onError, const JobContext& ctx) {
+    // An explicit stack instead of recursion: a very deep tree must not
+    // overflow the thread's stack.
+    struct Level {
+        std::vector<fs::path> entries;
+        std::size_t next = 0;
+    };
+    std::set<fs::path> visited;
+    std::vector<Level> stack;
+
+    auto enter = [&](const fs::path& dir) {
+        std::error_code ec;
+        const fs::path canonical = fs::canonical(dir, ec);
+        if (ec) {
+            if (onError) {
+                onError(dir, ec.message());
+            }
+            return;
+        }
+        if (!visited.insert(canonical).second) {
+            return; // already walked: a link back to a parent or a second link to the same folder
+        }
+        Level level;
+        fs::directory_iterator it(dir, fs::directory_options::none, ec);
+        if (ec) {
+            if (onError) {
+                onError(dir, ec.message());
+            }
+            return;
+        }
+        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+            if (ec) {
+                if (onError) {
+                    onError(dir, ec.message());
+                }
+                break;
+            }
+            const std::string name = it->path().filename().string();
+            if (!name.empty() && name.front() == '.') {
+                continue;
+            }
+            level.entries.push_back(it->path());
+        }
+        std::sort(level.entries.begin(), level.entries.end());
+        stack.push_back(std::move(level));
+    };
+
+    enter(folder);
+    while (!stack.empty()) {
+        if (ctx.stopRequested()) {
+            return;
+        }
+        Level& top = stack.back();
+        if (top.next >= top.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const fs::path entry = top.entries[top.next++];
+        std::error_code ec;
+        const fs::file_status st = fs::status(entry, ec); // follows links
+        if (ec) {
+            continue; // a dangling link or an entry that vanished
+        }
+        if (fs::is_directory(st)) {
+            enter(entry);
+        } else if (fs::is_regular_file(st)) {
+            onFile(entry);
+        }
+        ctx.yieldNow();
+    }
+}
+
+bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
+    const ascReferClass decoder;
+    std::string decoded = decoder.convert(text, ctx);
+    std::string().swap(text); // the raw text is not needed any more
+    if (ctx.stopRequested()) {
+        return false;
+    }
+    searchClass scanner;
+    scanner.setRegex(decoded, kAddressPattern);
+    scanner.setDiv(ctx);
+    const double div = scanner.div();
+    const auto maximum = static_cast<std::int64_t>(static_cast<double>(scanner.destLength()) / div);
+    ctx.report(maximum, 0);
+    while (!ctx.stopRequested()) {
+        const std::string_view address = scanner.search();
+        if (scanner.stop()) {
+            return true;
+        }
+        onAddress(address);
+        ctx.report(maximum, static_cast<std::int64_t>(static_cast<double>(scanner.posLength()) / div));
+    }
+    return false;
+}
+
+std::vector<PostStep> postSteps(const Settings& s, bool userStopped) {
+    std::vector<PostStep> steps;
+    if (s.isDelet && !userStopped) {
+        steps.push_back({PostStepKind::DeleteDuplicates, true, nullptr});
+    }
+    if (s.isSort) {
+        steps.push_back({PostStepKind::Sort, false, kStatusSorting});
+    }
+    if (s.isHighLight) {
+        steps.push_back({PostStepKind::CheckSuspicious, false, nullptr});
+    }
+    if (!s.filterString.empty()) {
+        steps.push_back({PostStepKind::FilterAddresses, true, kStatusFiltering});
+    }
+    return steps;
+}
+
+bool runPostStep(PostStepKind kind, std::vector<AddressRow>& rows, const Settings& s,
+                 const std::vector<std::string>& correctAdd, const JobContext& ctx) {
+    switch (kind) {
+    case PostStepKind::DeleteDuplicates:
+        return listOps::deleteByColumn(rows, 1, ctx);
+    case PostStepKind::Sort:
+        listOps::sortByColumn(rows, 2, ctx);
+        return false;
+    case PostStepKind::CheckSuspicious:
+        listOps::checkAddress(rows, correctAdd, s.isHighLight, ctx);
+        return false;
+    case PostStepKind::FilterAddresses: {
+        // The filter cannot be stopped: it runs to its end whatever STOP does.
+        JobContext unstoppable = ctx;
+        unstoppable.stop = nullptr;
+        listOps::checkByAddresses(rows, s.addressFilter, 1, 1, s.inList, unstoppable);
+        listOps::checkByAddresses(rows, s.accountFilter, 1, 2, s.inList, unstoppable);
+        listOps::checkByAddresses(rows, s.domainFilter, 1, 3, s.inList, unstoppable);
+        return false;
+    }
+    }
+    return false;
+}
+
+void postProcess(std::vector<AddressRow>& rows, const Settings& s, bool userStopped,
+                 const std::vector<std::string>& correctAdd, const JobContext& ctx) {
+    for (const PostStep& step : postSteps(s, userStopped)) {
+        runPostStep(step.kind, rows, s, correctAdd, ctx);
+    }
+}
+
+} // namespace quillon::pipeline

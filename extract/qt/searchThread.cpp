@@ -1,0 +1,281 @@
+#include "extract/qt/searchThread.h"
+
+#include "extract/convModule.h"
+#include "list/qt/addressView.h"
+#include "ui/App.h"
+#include "ui/mainWindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <filesystem>
+#include <system_error>
+
+namespace quillon {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::size_t kMaxBatch = 100000;
+
+QString reasonText(const pipeline::FileRead& read) {
+    switch (read.error) {
+    case pipeline::ReadError::NotFound:
+        return QStringLiteral("ファイルが見つかりません");
+    case pipeline::ReadError::NotRegular:
+        return QStringLiteral("通常のファイルではありません");
+    case pipeline::ReadError::NoPermission:
+        return QStringLiteral("読み込む権限がありません");
+    case pipeline::ReadError::TooLarge:
+        return QStringLiteral("ファイルが大きすぎて読み込めません");
+    case pipeline::ReadError::Io:
+        return QStringLiteral("読み込み中にエラーが起きました: %1").arg(QString::fromLocal8Bit(read.detail));
+    case pipeline::ReadError::None:
+    case pipeline::ReadError::Stopped:
+        break;
+    }
+    return {};
+}
+
+fs::path toPath(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
+QString displayName(const fs::path& path) {
+    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.string())));
+}
+
+} // namespace
+
+searchThread::searchThread(mainWindow& window, Source source) : Job(window), m_source(std::move(source)) {}
+
+searchThread::~searchThread() = default;
+
+void searchThread::Run() {
+    // Busy state.
+    w.AddressBox1.exeStop = false;
+    w.AddressBox1View->setVisible(false);
+    w.AddressBox1.setVisible(false);
+    w.openButton->setText(QStringLiteral("STOP"));
+    w.setStop(false);
+    for (QRadioButton* button : w.encButton) {
+        button->setEnabled(false);
+    }
+    w.writeButton->setEnabled(false);
+    w.clearButton->setEnabled(false);
+    w.ayashiiButton->setEnabled(false);
+    w.deleteButton->setEnabled(false);
+    w.setStatus(QString::fromUtf8(pipeline::kStatusSearching));
+    w.ProgressBar1->setVisible(true);
+    w.setProgress(0, 0);
+
+    runOnWorker([this] { scanSource(); }, [this] { scanEnded(); });
+}
+
+// Worker thread from here to scanEnded(): only the source, the failures list
+// and the batches are touched; the list and the widgets are changed through
+// post().
+void searchThread::scanSource() {
+    std::vector<std::string> batch;
+    Throttle throttle(50ms);
+    if (!m_source.path.isEmpty()) {
+        const fs::path path = toPath(m_source.path);
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) {
+            JobContext ctx;
+            ctx.stop = &w.stop;
+            pipeline::walkFolder(
+                path, [&](const fs::path& file) { scanFile(file.string(), batch, throttle); },
+                [&](const fs::path& folder, const std::string& why) {
+                    m_failures.push_back({displayName(folder), QString::fromLocal8Bit(why)});
+                },
+                ctx);
+        } else {
+            scanFile(path.string(), batch, throttle);
+        }
+    } else {
+        const std::u16string utf16 = m_source.text.toStdU16String();
+        std::string text = convModule::utf16ToUTF8(utf16);
+        ++m_read;
+        std::string sample = convModule::guessSample(text);
+        post([this, sample = std::move(sample)] { w.outStr(sample); });
+        std::int64_t maximum = 0;
+        std::int64_t value = 0;
+        JobContext ctx;
+        ctx.stop = &w.stop;
+        ctx.progress = [&](std::int64_t m, std::int64_t v) {
+            maximum = m;
+            value = v;
+            if (throttle.due() || batch.size() >= kMaxBatch) {
+                flush(batch, maximum, value);
+            }
+        };
+        pipeline::extractAddresses(
+            std::move(text), [&](std::string_view address) { batch.emplace_back(address); }, ctx);
+        flush(batch, maximum, value);
+    }
+}
+
+void searchThread::scanFile(const std::string& path, std::vector<std::string>& batch, Throttle& throttle) {
+    JobContext ctx;
+    ctx.stop = &w.stop;
+    pipeline::FileRead read = pipeline::readWholeFile(path, ctx);
+    if (!read.ok()) {
+        if (read.error != pipeline::ReadError::Stopped) {
+            m_failures.push_back({displayName(path), reasonText(read)});
+        }
+        return;
+    }
+    std::string sample = convModule::guessSample(read.bytes);
+    convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_source.encoding, sample);
+    std::string().swap(read.bytes);
+    m_invalidBytes += converted.invalid;
+    ++m_read;
+    post([this, sample = std::move(sample)] { w.outStr(sample); });
+
+    std::int64_t maximum = 0;
+    std::int64_t value = 0;
+    ctx.progress = [&](std::int64_t m, std::int64_t v) {
+        maximum = m;
+        value = v;
+        if (throttle.due() || batch.size() >= kMaxBatch) {
+            flush(batch, maximum, value);
+        }
+    };
+    pipeline::extractAddresses(
+        std::move(converted.text), [&](std::string_view address) { batch.emplace_back(address); }, ctx);
+    flush(batch, maximum, value);
+}
+
+void searchThread::flush(std::vector<std::string>& batch, std::int64_t maximum, std::int64_t value) {
+    post([this, rows = std::move(batch), maximum, value] {
+        if (!rows.empty()) {
+            w.AddressBox1.addAddresses(rows);
+        }
+        w.setProgress(static_cast<int>(maximum), static_cast<int>(value));
+    });
+    batch.clear();
+}
+
+void searchThread::scanEnded() {
+    for (const Failure& f : m_failures) {
+        w.unreadable.push_back(QStringLiteral("「%1」: %2").arg(f.path, f.reason));
+    }
+    w.invalidBytes += m_invalidBytes;
+    w.sourcesRead += m_read;
+    if (!w.userStopped && w.queuedSources() > 0) {
+        // The last source of the batch post-processes all rows.
+        emit finished();
+        return;
+    }
+    w.setStop(true);
+    w.setStatus(QString::fromUtf8(pipeline::kStatusDeleting));
+    w.setProgress(0, 0);
+    m_settings = static_cast<const Settings&>(*win::App());
+    m_steps = pipeline::postSteps(m_settings, w.userStopped);
+    runNextStep();
+}
+
+void searchThread::runNextStep() {
+    if (m_nextStep == m_steps.size()) {
+        idle();
+        return;
+    }
+    const pipeline::PostStep step = m_steps[m_nextStep++];
+    w.setStop(!step.stoppable);
+    if (step.status != nullptr) {
+        w.setStatus(QString::fromUtf8(step.status));
+        w.setProgress(0, 0);
+    }
+    w.AddressBox1.exeStop = false;
+    m_rows = w.checkOutRows();
+
+    runOnWorker(
+        [this, kind = step.kind] {
+            auto throttle = std::make_shared<Throttle>(50ms);
+            JobContext ctx;
+            ctx.stop = &w.AddressBox1.exeStop;
+            ctx.progress = [this, throttle](std::int64_t maximum, std::int64_t value) {
+                if (throttle->due()) {
+                    post([this, maximum, value] {
+                        w.AddressBox1_progChange(static_cast<int>(maximum), static_cast<int>(value));
+                    });
+                }
+            };
+            m_stepStopped = pipeline::runPostStep(kind, m_rows, m_settings, w.AddressBox1.correctAdd, ctx);
+        },
+        [this, kind = step.kind] {
+            w.checkInRows(std::move(m_rows));
+            m_rows.clear();
+            if (kind == pipeline::PostStepKind::DeleteDuplicates) {
+                w.AddressBox1_deleteDone(m_stepStopped);
+                w.setStop(true);
+            }
+            // Commands that came during the step act now, between two steps.
+            w.runDeferred();
+            runNextStep();
+        });
+}
+
+void searchThread::idle() {
+    w.AddressBox1View->setVisible(true);
+    w.AddressBox1.setVisible(true);
+    w.openButton->setText(QStringLiteral("Open"));
+    w.listCountText->setText(QString::number(w.AddressBox1.ListCount()));
+    for (QRadioButton* button : w.encButton) {
+        button->setEnabled(true);
+    }
+    w.writeButton->setEnabled(true);
+    w.clearButton->setEnabled(true);
+    w.ayashiiButton->setEnabled(true);
+    w.deleteButton->setEnabled(true);
+    endSteps();
+}
+
+void searchThread::endSteps() {
+    w.ProgressBar1->setVisible(false);
+    w.AddressBox1View->setVisible(true);
+    w.setStop(true);
+    w.encButton[3]->setEnabled(false);
+    w.setStatus(finalStatus());
+    w.statasText->setToolTip(w.invalidBytes == 0
+                                 ? QString()
+                                 : QStringLiteral("文字コードに合わないバイト列 %1 か所を「\uFFFD」に置き換えました。"
+                                                  "文字コードの選択を確かめてください。")
+                                       .arg(w.invalidBytes));
+    w.unreadable.clear();
+    w.sourcesRead = 0;
+    w.invalidBytes = 0;
+    w.writeButton->setVisible(true);
+    w.setStop(true);
+    w.userStopped = false;
+    emit finished();
+}
+
+QString searchThread::finalStatus() const {
+    if (w.userStopped) {
+        return QString::fromUtf8(pipeline::kStatusStopped);
+    }
+    if (w.sourcesRead == 0 && w.unreadable.size() == 1) {
+        return QStringLiteral("ファイルを読み込めませんでした: %1").arg(w.unreadable.front());
+    }
+    QString status = QString::fromUtf8(pipeline::kStatusDone);
+    if (w.unreadable.size() == 1) {
+        status = QStringLiteral("%1（読み込めなかったファイル %2）").arg(status, w.unreadable.front());
+    } else if (w.unreadable.size() > 1) {
+        status = QStringLiteral("%1（読み込めなかったファイル %2件: %3 ほか）")
+                     .arg(status)
+                     .arg(w.unreadable.size())
+                     .arg(w.unreadable.front());
+    }
+    return status;
+}
+
+} // namespace quillon

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QTableView>
+
+namespace quillon {
+
+class AddressModel;
+
+// The on-screen address list: a table with a check-box column (10% of the
+// width), the address (50%) and the domain (40%), several rows selectable at
+// once, and files or folders accepted as drops anywhere on it.
+class AddressView : public QTableView {
+    Q_OBJECT
+public:
+    explicit AddressView(QWidget* parent = nullptr);
+
+    void setAddressModel(AddressModel* model);
+    // Makes `row` the top visible row.
+    void scrollToRow(int row);
+
+signals:
+    // The first local file or folder of a drop (the others are ignored).
+    void fileDropped(const QString& path);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void applyColumnWidths();
+};
+
+} // namespace quillon

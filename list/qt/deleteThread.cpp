@@ -1,0 +1,58 @@
+#include "list/qt/deleteThread.h"
+
+#include "list/listOps.h"
+#include "ui/mainWindow.h"
+
+#include <QLabel>
+
+#include <memory>
+
+namespace quillon {
+
+using namespace std::chrono_literals;
+
+deleteThread::deleteThread(mainWindow& window) : Job(window) {}
+
+deleteThread::~deleteThread() = default;
+
+void deleteThread::Run() {
+    w.setbuttonOFF();
+    w.setprog0();
+    w.setStatus(QStringLiteral("重複アドレスを削除しています..."));
+    w.AddressBox1.exeStop = false;
+    m_rows = w.checkOutRows();
+    runOnWorker(
+        [this] {
+            auto throttle = std::make_shared<Throttle>(50ms);
+            JobContext ctx;
+            ctx.stop = &w.AddressBox1.exeStop;
+            ctx.progress = [this, throttle](std::int64_t maximum, std::int64_t value) {
+                if (throttle->due()) {
+                    post([this, maximum, value] {
+                        w.AddressBox1_progChange(static_cast<int>(maximum), static_cast<int>(value));
+                    });
+                }
+            };
+            m_stopped = listOps::deleteByColumn(m_rows, 1, ctx);
+        },
+        [this] { ended(); });
+}
+
+void deleteThread::ended() {
+    w.checkInRows(std::move(m_rows));
+    m_rows.clear();
+    w.AddressBox1_deleteDone(m_stopped);
+    // End steps.
+    w.setbuttonON();
+    w.setprogFalse();
+    if (w.userStopped) {
+        w.setStatus(QStringLiteral("処理は中止されました"));
+        w.userStopped = false;
+    } else {
+        w.setStatus(QStringLiteral("完了"));
+    }
+    w.runDeferred();
+    emit finished();
+}
+
+} // namespace quillon

@@ -1,0 +1,66 @@
+#include "ui/App.h"
+
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QStandardPaths>
+#include <QTranslator>
+
+namespace quillon {
+
+App::App(int& argc, char** argv, std::filesystem::path prefFolder)
+    : QApplication(argc, argv), m_prefs(prefFolder.empty() ? defaultPrefFolder() : std::move(prefFolder)) {
+    setApplicationName(QStringLiteral("Quillon"));
+    setApplicationDisplayName(QStringLiteral("Quillon"));
+    setApplicationVersion(QStringLiteral(QUILLON_VERSION));
+    loadTranslations();
+}
+
+App::~App() = default;
+
+std::filesystem::path App::defaultPrefFolder() {
+    // ~/.config/Quillon on Linux (the XDG configuration folder).
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return std::filesystem::path(base.toStdString()) / "Quillon";
+}
+
+void App::loadTranslations() {
+    // The interface is Japanese whatever the system language: Qt's own
+    // dialogs and buttons follow it.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const char* name : {"qtbase_ja", "qt_ja"}) {
+        auto* translator = new QTranslator(this);
+        if (translator->load(QString::fromLatin1(name), dir)) {
+            installTranslator(translator);
+        } else {
+            delete translator;
+        }
+    }
+}
+
+void App::Open() {
+    m_prefs.Open(*this);
+}
+void App::yomikomi() {
+    m_prefs.yomikomi(*this);
+}
+void App::init() {
+    m_prefs.init(*this);
+}
+bool App::settei() {
+    return m_prefs.settei(*this);
+}
+
+QString App::shortVersion() const {
+    return applicationVersion();
+}
+
+QString App::prefError() const {
+    return QString::fromStdString(m_prefs.lastError());
+}
+
+App* win::App() {
+    return static_cast<quillon::App*>(QCoreApplication::instance());
+}
+
+} // namespace quillon

@@ -165,8 +165,10 @@ public:
     std::int64_t rowCount() const;
 
 signals:
-    // A job has ended and the window is idle again.
+    // A job has ended and no other waits: the window is idle again.
     void jobsIdle();
+    // The status line shows a new text.
+    void statusChanged(const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -1,0 +1,413 @@
+#include "support/ui_fakes.h"
+
+#include "list/qt/addressModel.h"
+#include "list/qt/addressView.h"
+#include "list/qt/confirmWindow.h"
+#include "ui/App.h"
+#include "ui/mainWindow.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using quillon::App;
+using quillon::mainWindow;
+using quillon::Settings;
+using quillon::test::FakeServices;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QStringList column(const mainWindow& w, int c) {
+    QStringList out;
+    for (std::int64_t r = 0; r < w.AddressBox1.ListCount(); ++r) {
+        out << QString::fromStdString(w.AddressBox1.Cell(r, c));
+    }
+    return out;
+}
+
+// Waits until the window has no job left.
+bool waitIdle(mainWindow& w, int timeoutMs = 20000) {
+    if (!w.jobRunning()) {
+        return true;
+    }
+    QSignalSpy spy(&w, &mainWindow::jobsIdle);
+    return spy.wait(timeoutMs);
+}
+
+void useSettings(bool dedupe, bool sort, bool check, const std::string& filter = {}, bool inList = true) {
+    App& app = *quillon::win::App();
+    app.prefN[1] = dedupe ? Settings::kDeleteOn : Settings::kDeleteOff;
+    app.prefN[2] = sort ? Settings::kSortOn : Settings::kSortOff;
+    app.prefN[3] = check ? Settings::kCheckOn : Settings::kCheckOff;
+    app.prefN[4] = Settings::kLayoutLine;
+    app.prefN[5] = 10;
+    app.deriveSwitches();
+    app.filterString = filter;
+    app.inList = inList;
+    app.shiwake();
+    app.inEncoding = quillon::Encoding::ShiftJIS;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        useSettings(true, true, true);
+    }
+
+    void creationState() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Quillon"));
+        QCOMPARE(w.openButton->text(), QStringLiteral("Open"));
+        QCOMPARE(w.listCountText->text(), QStringLiteral("---"));
+        QVERIFY(w.statasText->text().startsWith(QStringLiteral("上のフィールドにファイルをドロップするか")));
+        QVERIFY(w.writeButton->isHidden());
+        QVERIFY(w.ProgressBar1->isHidden());
+        QVERIFY(!w.ayashiiButton->isEnabled());
+        QVERIFY(!w.deleteButton->isEnabled());
+        QVERIFY(w.clearButton->isEnabled());
+        QVERIFY(w.encButton[0]->isChecked());
+        QVERIFY(!w.encButton[3]->isEnabled());
+        QVERIFY(w.stop);
+        QCOMPARE(w.CRLF, QString(QChar(13)));
+        QCOMPARE(quillon::win::App()->inEncoding, quillon::Encoding::ShiftJIS);
+        QCOMPARE(w.openButton->toolTip(),
+                 QStringLiteral("Openと書いてあるときはファイルを開きます。また、STOPと書いてあるときは処理を中止します。"));
+        QCOMPARE(w.AddressBox1View->toolTip(), QStringLiteral("ここにファイルをドロップしてください"));
+        auto* model = w.AddressBox1View->model();
+        QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("削除"));
+        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("アドレス"));
+        QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("ドメイン"));
+    }
+
+    void encodingButtonsSetTheChoice() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.encButton[4]->click();
+        QCOMPARE(quillon::win::App()->inEncoding, quillon::Encoding::ISO2022JP);
+        w.encButton[1]->click();
+        QCOMPARE(quillon::win::App()->inEncoding, quillon::Encoding::EucJP);
+        w.encButton[2]->click();
+        QCOMPARE(quillon::win::App()->inEncoding, quillon::Encoding::UTF8);
+        w.encButton[3]->click(); // disabled: the guess cannot be chosen
+        QCOMPARE(quillon::win::App()->inEncoding, quillon::Encoding::UTF8);
+        QVERIFY(w.encButton[2]->isChecked());
+    }
+
+    void menuStatesFollowStopAndRows() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.EnableMenuItems();
+        QVERIFY(w.openitem->isEnabled());
+        QVERIFY(!w.writeitem->isEnabled());
+        QVERIFY(w.closeitem->isEnabled());
+        QVERIFY(w.prefmenuitem->isEnabled());
+        QVERIFY(w.FileQuit->isEnabled());
+        QVERIFY(!w.EditCut->isEnabled());
+        QVERIFY(!w.EditCopy->isEnabled());
+        QVERIFY(w.EditPaste->isEnabled());
+        QVERIFY(!w.finditem->isEnabled());
+        QVERIFY(!w.deleteSameitem->isEnabled());
+        QVERIFY(w.aboutmenuitem->isEnabled());
+
+        w.AddressBox1.addAddress("a@example.com", 1);
+        QVERIFY(w.writeitem->isEnabled());
+        QVERIFY(w.finditem->isEnabled());
+        QVERIFY(w.deleteSameitem->isEnabled());
+
+        w.setStop(false);
+        for (QAction* a : {w.openitem, w.writeitem, w.prefmenuitem, w.EditPaste, w.finditem, w.deleteSameitem,
+                           w.aboutmenuitem}) {
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+        }
+        QVERIFY(w.FileQuit->isEnabled());
+        QVERIFY(w.closeitem->isEnabled());
+        w.setStop(true);
+        QVERIFY(w.openitem->isEnabled());
+
+        QCOMPARE(w.openitem->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+        QCOMPARE(w.EditPaste->shortcut(), QKeySequence(QStringLiteral("Ctrl+V")));
+        QCOMPARE(w.deleteSameitem->shortcut(), QKeySequence(QStringLiteral("Ctrl+K")));
+    }
+
+    void fullRunShowsTheStatusesInOrder() {
+        useSettings(true, true, true, "blocked@spam.example");
+        const QString path = m_dir->filePath(QStringLiteral("a.txt"));
+        writeFile(path, "to zed@b.jp and amy@a.com, ZED@B.JP and blocked@spam.example ok");
+        FakeServices fake;
+        fake.openAnswers << path;
+        mainWindow w(&fake);
+        QStringList statuses;
+        connect(&w, &mainWindow::statusChanged, this, [&](const QString& s) { statuses << s; });
+        QTest::mouseClick(w.openButton, Qt::LeftButton);
+        QVERIFY(waitIdle(w));
+        const QStringList expected{QStringLiteral("検索中..."), QStringLiteral("重複アドレスを削除しています..."),
+                                   QStringLiteral("並べ替えています。しばらくお待ちください..."),
+                                   QStringLiteral("フィルター項目を検索しています"), QStringLiteral("検索完了")};
+        QCOMPARE(statuses, expected);
+        QCOMPARE(column(w, 1), (QStringList{"amy@a.com", "zed@b.jp", "blocked@spam.example"}));
+        QCOMPARE(column(w, 2), (QStringList{"a.com", "b.jp", "spam.example"}));
+        // The filter checks its match; the suspicious check marks the unknown ending too.
+        QVERIFY(w.AddressBox1.CellCheck(2));
+        QVERIFY(!w.AddressBox1.CellCheck(0));
+        QCOMPARE(w.listCountText->text(), QStringLiteral("3"));
+        QCOMPARE(w.openButton->text(), QStringLiteral("Open"));
+        QVERIFY(w.stop);
+        QVERIFY(!w.userStopped);
+        QVERIFY(!w.writeButton->isHidden());
+        QVERIFY(w.ProgressBar1->isHidden());
+        QVERIFY(!w.AddressBox1View->isHidden());
+        for (int i : {0, 1, 2, 4}) {
+            QVERIFY(w.encButton[static_cast<std::size_t>(i)]->isEnabled());
+        }
+        QVERIFY(!w.encButton[3]->isEnabled());
+        QVERIFY(w.ayashiiButton->isEnabled() && w.deleteButton->isEnabled() && w.clearButton->isEnabled());
+    }
+
+    void rowsAddUpAcrossSearchesWithoutPostProcessing() {
+        useSettings(false, false, false);
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.AddressBox1.addAddress("one@x.jp", 1);
+        w.AddressBox1.addAddress("two@x.jp", 1);
+        const QString path = m_dir->filePath(QStringLiteral("three.txt"));
+        writeFile(path, "aa@b.com bb@c.com aa@b.com");
+        w.openFile(path);
+        QVERIFY(waitIdle(w));
+        QCOMPARE(w.AddressBox1.ListCount(), 5);
+        QCOMPARE(w.listCountText->text(), QStringLiteral("5"));
+    }
+
+    void cancelledOpenDialogChangesNothing() {
+        FakeServices fake;
+        fake.openAnswers << QString();
+        mainWindow w(&fake);
+        const QString before = w.statasText->text();
+        QTest::mouseClick(w.openButton, Qt::LeftButton);
+        QCOMPARE(fake.openCalls.size(), 1);
+        QVERIFY(!w.jobRunning());
+        QCOMPARE(w.openButton->text(), QStringLiteral("Open"));
+        QCOMPARE(w.statasText->text(), before);
+    }
+
+    void stopDuringTheScanKeepsRowsAndSkipsDuplicateRemoval() {
+        useSettings(true, false, false);
+        // Every address twice in a row: whatever part is scanned holds duplicates.
+        QByteArray text;
+        for (int i = 0; i < 400000; ++i) {
+            const QByteArray a = "user" + QByteArray::number(i) + "@example.com ";
+            text += a + a;
+        }
+        const QString path = m_dir->filePath(QStringLiteral("big.txt"));
+        writeFile(path, text);
+        FakeServices fake;
+        mainWindow w(&fake);
+        bool pressed = false;
+        connect(w.AddressBox1Model, &QAbstractItemModel::rowsInserted, this, [&] {
+            if (!pressed) {
+                pressed = true;
+                QCOMPARE(w.openButton->text(), QStringLiteral("STOP"));
+                w.openButton_Action();
+                QCOMPARE(w.openButton->text(), QStringLiteral("Open"));
+            }
+        });
+        w.openFile(path);
+        QVERIFY(waitIdle(w, 60000));
+        QVERIFY(pressed);
+        QCOMPARE(w.statasText->text(), QStringLiteral("処理は中止されました"));
+        QVERIFY(w.AddressBox1.ListCount() >= 2);
+        QCOMPARE(w.AddressBox1.Cell(0, 1), w.AddressBox1.Cell(1, 1)); // duplicates not removed
+        QVERIFY(!w.userStopped);
+        QVERIFY(w.stop);
+    }
+
+    void folderOfFilesAndSubFolder() {
+        useSettings(false, true, false);
+        QDir root(m_dir->path());
+        QVERIFY(root.mkpath(QStringLiteral("drop/sub")));
+        writeFile(root.filePath(QStringLiteral("drop/one.txt")), "aa@one.jp");
+        writeFile(root.filePath(QStringLiteral("drop/two.txt")), "bb@two.jp");
+        writeFile(root.filePath(QStringLiteral("drop/sub/three.txt")), "cc@three.jp");
+        writeFile(root.filePath(QStringLiteral("drop/.hidden.txt")), "dd@hidden.jp");
+        // A link back to the folder itself must not be walked forever.
+        QVERIFY(::symlink(qPrintable(root.filePath(QStringLiteral("drop"))),
+                          qPrintable(root.filePath(QStringLiteral("drop/sub/loop")))) == 0);
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.AddressBox1_DropObject(root.filePath(QStringLiteral("drop")));
+        QVERIFY(waitIdle(w));
+        QCOMPARE(column(w, 1), (QStringList{"aa@one.jp", "cc@three.jp", "bb@two.jp"}));
+        QCOMPARE(w.statasText->text(), QStringLiteral("検索完了"));
+    }
+
+    void unreadableFileRestoresTheIdleState() {
+        const QString fifo = m_dir->filePath(QStringLiteral("pipe"));
+        QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0);
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.openFile(fifo);
+        QVERIFY(waitIdle(w));
+        QVERIFY(w.statasText->text().contains(QStringLiteral("pipe")));
+        QVERIFY(w.statasText->text().contains(QStringLiteral("読み込めませんでした")));
+        QCOMPARE(w.openButton->text(), QStringLiteral("Open"));
+        QVERIFY(w.stop);
+        QVERIFY(!w.AddressBox1View->isHidden());
+        QVERIFY(w.encButton[0]->isEnabled());
+    }
+
+    void queuedSourcesAllFinish() {
+        useSettings(true, false, false);
+        FakeServices fake;
+        mainWindow w(&fake);
+        for (int i = 0; i < 5; ++i) {
+            const QString path = m_dir->filePath(QStringLiteral("f%1.txt").arg(i));
+            writeFile(path, "same@x.jp other" + QByteArray::number(i) + "@x.jp");
+            w.openFile(path);
+        }
+        QVERIFY(waitIdle(w));
+        QCOMPARE(w.AddressBox1.ListCount(), 6); // one "same" and five others
+        QCOMPARE(w.statasText->text(), QStringLiteral("検索完了"));
+    }
+
+    void clipboardSearchMatchesAFile() {
+        useSettings(false, false, false);
+        FakeServices fake;
+        fake.clipboard = QStringLiteral("メール: 山田 yamada@example.jp まで &#64; x ab&#64;cd.com");
+        fake.clipboardHasText = true;
+        mainWindow w(&fake);
+        w.EditPaste->trigger();
+        QVERIFY(waitIdle(w));
+        QCOMPARE(column(w, 1), (QStringList{"yamada@example.jp", "ab@cd.com"}));
+        fake.clipboardHasText = false;
+        w._EditPaste_Action();
+        QVERIFY(!w.jobRunning());
+    }
+
+    void clearAndDeleteDialogs() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        for (const char* a : {"a@x.jp", "b@x.jp", "c@x.jp", "d@x.jp", "e@x.jp"}) {
+            w.AddressBox1.addAddress(a, 1);
+        }
+        for (int r : {0, 2, 3}) {
+            w.AddressBox1.setCellCheck(r, true);
+        }
+        QString question;
+        fake.onDialog = [&](QDialog* d) {
+            auto* c = qobject_cast<quillon::confirmWindow*>(d);
+            QVERIFY(c != nullptr);
+            question = c->StaticText1->text();
+            c->PushButton2->click();
+        };
+        w.clearButton->click();
+        QCOMPARE(question, QStringLiteral("リストをすべて削除してもよろしいですか？"));
+        QCOMPARE(w.AddressBox1.ListCount(), 5);
+        w.ayashiiButton->setEnabled(true);
+        w.deleteButton->setEnabled(true);
+        w.deleteButton->click();
+        QCOMPARE(question, QStringLiteral("チェックされたアドレスを削除してもよろしいですか？"));
+        QCOMPARE(w.AddressBox1.ListCount(), 5);
+
+        fake.onDialog = [](QDialog* d) { qobject_cast<quillon::confirmWindow*>(d)->PushButton1->click(); };
+        w.deleteButton->click();
+        QCOMPARE(column(w, 1), (QStringList{"b@x.jp", "e@x.jp"}));
+        QCOMPARE(w.listCountText->text(), QStringLiteral("2"));
+        w.clearButton->click();
+        QCOMPARE(w.AddressBox1.ListCount(), 0);
+        QCOMPARE(w.listCountText->text(), QStringLiteral("---"));
+        QCOMPARE(fake.dialogs, 4);
+    }
+
+    void nextCheckedRowWalk() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        for (int i = 0; i < 6; ++i) {
+            w.AddressBox1.addAddress("r" + std::to_string(i) + "@x.jp", 1);
+        }
+        w.AddressBox1.setCellCheck(2, true);
+        w.AddressBox1.setCellCheck(4, true);
+        w.ayashiiButton->setEnabled(true);
+        w.ayashiiButton->click();
+        QCOMPARE(w.AddressBox1.ScrollPosition(), 2);
+        QCOMPARE(w.ayashiiButton->text(), QStringLiteral("次へ"));
+        w.ayashiiButton->click();
+        QCOMPARE(w.AddressBox1.ScrollPosition(), 4);
+        QVERIFY(fake.messages.isEmpty());
+        w.ayashiiButton->click();
+        QCOMPARE(fake.messages, QStringList{QStringLiteral("以上です")});
+        QCOMPARE(w.AddressBox1.ScrollPosition(), 0);
+        QCOMPARE(w.ayashiiButton->text(), QStringLiteral("チェック項目へ"));
+    }
+
+    void editingAnAddressUpdatesItsDomain() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        for (int i = 0; i < 4; ++i) {
+            w.AddressBox1.addAddress("r" + std::to_string(i) + "@x.jp", 1);
+        }
+        auto* model = w.AddressBox1View->model();
+        QVERIFY(model->setData(model->index(3, 1), QStringLiteral("someone@example.org"), Qt::EditRole));
+        QCOMPARE(w.AddressBox1.Cell(3, 2), std::string("example.org"));
+        QVERIFY(model->setData(model->index(3, 1), QStringLiteral("no at sign"), Qt::EditRole));
+        QCOMPARE(w.AddressBox1.Cell(3, 2), std::string());
+        QVERIFY(!(model->flags(model->index(3, 2)) & Qt::ItemIsEditable));
+        QVERIFY(model->flags(model->index(3, 0)) & Qt::ItemIsUserCheckable);
+        QVERIFY(model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole));
+        QVERIFY(w.AddressBox1.CellCheck(1));
+    }
+
+    void duplicateRemovalCommand() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        for (const char* a : {"A@x.jp", "b@x.jp", "a@x.jp", "B@x.jp", "a@X.jp"}) {
+            w.AddressBox1.addAddress(a, 1);
+        }
+        w.deleteSameitem->trigger();
+        QVERIFY(waitIdle(w));
+        QCOMPARE(column(w, 1), (QStringList{"A@x.jp", "b@x.jp"}));
+        QCOMPARE(w.listCountText->text(), QStringLiteral(" 2"));
+        QCOMPARE(w.statasText->text(), QStringLiteral("完了"));
+        QVERIFY(!w.AddressBox1View->isHidden());
+        QCOMPARE(w.openButton->text(), QStringLiteral("Open"));
+    }
+
+    void suspiciousCheckFromTheMenu() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.AddressBox1.addAddress("a@example.jp", 1);
+        w.AddressBox1.addAddress("b@example.co.uk", 1);
+        QVERIFY(!w._finditem_Action());
+        QVERIFY(!w.AddressBox1.CellCheck(0));
+        QVERIFY(w.AddressBox1.CellCheck(1));
+        QVERIFY(w.AddressBox1.Selected(1));
+        QVERIFY(!w.AddressBox1.Selected(0));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QUILLON_UI_TEST_MAIN(TestMainWindow)
+#include "test_mainWindow.moc"

@@ -124,12 +124,13 @@ private:
 
 // Runs `cd` over the whole input, appending to `out`. Every invalid sequence
 // becomes U+FFFD and the conversion goes on; an incomplete sequence at the end
-// becomes one U+FFFD. `expansion` is the most output bytes one input byte can
-// give, used to size the buffer once.
+// becomes one U+FFFD. The buffer is first sized for Japanese text (two bytes
+// become three); `expansion`, the most output bytes one input byte can give,
+// sizes the one growth that text with more expansion needs.
 void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
                 std::size_t& invalid) {
     OutBuffer buf(out);
-    buf.reserveMore(in.size() * expansion + 16);
+    buf.reserveMore(in.size() / 2 * 3 + 64);
     char* inPtr = const_cast<char*>(in.data());
     std::size_t inLeft = in.size();
     iconv(cd, nullptr, nullptr, nullptr, nullptr);

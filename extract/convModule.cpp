@@ -661,7 +661,7 @@ const char* encodingName(Encoding enc) {
     case Encoding::None:
         break;
     }
-    return "推測";
+    return "推測させる";
 }
 
 ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample) {

@@ -1,0 +1,747 @@
+#include "extract/convModule.h"
+
+#include <uchardet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <iconv.h>
+#include <memory>
+#include <utility>
+
+namespace quillon::convModule {
+
+namespace {
+
+// The iconv names the program converts with.
+//
+// Shift_JIS is read and written as CP932: Japanese files in practice use its
+// extensions (①, ㈱, the NEC and IBM rows) and mean backslash and tilde by 0x5C
+// and 0x7E, while glibc's SHIFT_JIS refuses the extensions and reads 0x5C as a
+// yen sign.
+//
+// EUC-JP is read as EUC-JP-MS. It accepts every byte sequence that glibc's
+// EUC-JP accepts (JIS X 0208, half-width katakana after 0x8E, JIS X 0212 after
+// 0x8F) and in addition the NEC row 13 (①, ㈱), the IBM extensions and the
+// user-defined rows. It also maps the characters that differ between the JIS
+// and the Microsoft tables (～, －, ￢, ¢, £, ‖) to the same code points as
+// CP932, so one text reads the same whether it was stored in Shift_JIS or in
+// EUC-JP.
+constexpr const char* kCp932 = "CP932";
+constexpr const char* kEucJp = "EUC-JP-MS";
+// ISO-2022-JP is decoded by the escape-sequence reader below, which hands the
+// characters of each designated set to one of the converters above, so ①, ㈱
+// and ～ read as from CP932. glibc's ISO-2022-JP, ISO-2022-JP-2 and
+// ISO-2022-JP-3 all refuse the NEC row 13 that Windows mailers write after
+// ESC $ B and all read 0x2141 as U+301C (〜) where the same text in Shift_JIS
+// gives U+FF5E. glibc is used as it is only for the sets this reader does not
+// map itself: JIS X 0213 (ISO-2022-JP-3) and the Chinese and Korean sets of
+// ISO-2022-JP-2.
+constexpr const char* kIso2022Jp3 = "ISO-2022-JP-3";
+constexpr const char* kIso2022Jp2 = "ISO-2022-JP-2";
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// How many bytes one invalid sequence spans, so that each is replaced by one
+// U+FFFD. An ASCII byte is never swallowed as the second byte of a bad pair:
+// addresses are ASCII and must survive a broken character in front of them.
+enum class SkipRule { OneByte, Cp932, EucJp };
+
+std::size_t invalidLength(SkipRule rule, const unsigned char* p, std::size_t left) {
+    if (left < 2) {
+        return 1;
+    }
+    const unsigned char b0 = p[0];
+    const unsigned char b1 = p[1];
+    switch (rule) {
+    case SkipRule::Cp932: {
+        const bool lead = (b0 >= 0x81 && b0 <= 0x9F) || (b0 >= 0xE0 && b0 <= 0xFC);
+        const bool trail = b1 >= 0x80 && b1 <= 0xFC;
+        return lead && trail ? 2 : 1;
+    }
+    case SkipRule::EucJp: {
+        const auto high = [](unsigned char b) { return b >= 0xA1 && b <= 0xFE; };
+        if (b0 == 0x8F) {
+            return left >= 3 && high(b1) && high(p[2]) ? 3 : 1;
+        }
+        if ((b0 == 0x8E || high(b0)) && high(b1)) {
+            return 2;
+        }
+        return 1;
+    }
+    case SkipRule::OneByte:
+        break;
+    }
+    return 1;
+}
+
+// One iconv descriptor, closed when it goes out of use.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (ok()) {
+            iconv_close(m_cd);
+        }
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return m_cd; }
+
+private:
+    iconv_t m_cd;
+};
+
+// Output buffer that grows in large steps and is cut to size once at the end,
+// so a conversion makes a handful of allocations whatever the text's size.
+class OutBuffer {
+public:
+    explicit OutBuffer(std::string& out) : m_out(out), m_used(out.size()) {}
+    ~OutBuffer() { m_out.resize(m_used); }
+    OutBuffer(const OutBuffer&) = delete;
+    OutBuffer& operator=(const OutBuffer&) = delete;
+
+    void reserveMore(std::size_t bytes) {
+        if (m_out.size() - m_used < bytes) {
+            m_out.resize(std::max(m_used + bytes, m_out.size() + m_out.size() / 2));
+        }
+    }
+    char* cursor() { return m_out.data() + m_used; }
+    std::size_t room() const { return m_out.size() - m_used; }
+    void advanceTo(const char* p) { m_used = static_cast<std::size_t>(p - m_out.data()); }
+    void append(std::string_view s) {
+        reserveMore(s.size());
+        std::memcpy(cursor(), s.data(), s.size());
+        m_used += s.size();
+    }
+
+private:
+    std::string& m_out;
+    std::size_t m_used;
+};
+
+// Runs `cd` over the whole input, appending to `out`. Every invalid sequence
+// becomes U+FFFD and the conversion goes on; an incomplete sequence at the end
+// becomes one U+FFFD. The buffer is first sized for Japanese text (two bytes
+// become three); `expansion`, the most output bytes one input byte can give,
+// sizes the one growth that text with more expansion needs.
+void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
+                std::size_t& invalid) {
+    OutBuffer buf(out);
+    buf.reserveMore(in.size() / 2 * 3 + 64);
+    char* inPtr = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    while (true) {
+        char* outPtr = buf.cursor();
+        std::size_t outLeft = buf.room();
+        const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        buf.advanceTo(outPtr);
+        if (r != static_cast<std::size_t>(-1)) {
+            break;
+        }
+        if (errno == E2BIG) {
+            buf.reserveMore(inLeft * expansion + 64);
+        } else if (errno == EILSEQ) {
+            buf.append(kReplacement);
+            ++invalid;
+            const std::size_t skip = invalidLength(rule, reinterpret_cast<const unsigned char*>(inPtr), inLeft);
+            inPtr += skip;
+            inLeft -= skip;
+        } else {
+            // EINVAL: the text ends inside a character.
+            buf.append(kReplacement);
+            ++invalid;
+            break;
+        }
+    }
+    // A stateful encoding may owe a final shift sequence.
+    buf.reserveMore(16);
+    char* outPtr = buf.cursor();
+    std::size_t outLeft = buf.room();
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    buf.advanceTo(outPtr);
+}
+
+void convertWith(const char* from, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
+                 std::size_t& invalid) {
+    if (in.empty()) {
+        return;
+    }
+    Iconv cd("UTF-8", from);
+    if (!cd.ok()) {
+        // The C library lacks the converter: keep the text's length visible
+        // rather than returning nothing.
+        out.append(kReplacement);
+        ++invalid;
+        return;
+    }
+    convertAll(cd.get(), rule, in, expansion, out, invalid);
+}
+
+// ---- UTF-8 ----
+
+// Length of the valid UTF-8 sequence at p, or 0 when it is not one. When it is
+// not, `bad` is the length of its maximal valid prefix (at least 1), the bytes
+// one U+FFFD stands for.
+std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& bad) {
+    const unsigned char b0 = p[0];
+    std::size_t need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 < 0x80) {
+        return 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        hi = b0 == 0xED ? 0x9F : 0xBF;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        lo = b0 == 0xF0 ? 0x90 : 0x80;
+        hi = b0 == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        bad = 1;
+        return 0;
+    }
+    for (std::size_t i = 1; i <= need; ++i) {
+        if (i >= left || p[i] < lo || p[i] > hi) {
+            bad = i;
+            return 0;
+        }
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    return need + 1;
+}
+
+// Offset of the first invalid or incomplete sequence, or the size when the
+// text is valid. ASCII is skipped eight bytes at a time.
+std::size_t firstInvalidUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        std::size_t bad = 0;
+        const std::size_t len = utf8Sequence(p + i, n - i, bad);
+        if (len == 0) {
+            return i;
+        }
+        i += len;
+    }
+    return n;
+}
+
+void repairUtf8(std::string_view text, std::string& out, std::size_t& invalid) {
+    std::size_t start = firstInvalidUtf8(text);
+    if (start == text.size()) {
+        out.append(text);
+        return;
+    }
+    out.reserve(out.size() + text.size() + 64);
+    out.append(text.substr(0, start));
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = start;
+    while (i < text.size()) {
+        std::size_t bad = 0;
+        const std::size_t len = utf8Sequence(p + i, text.size() - i, bad);
+        if (len == 0) {
+            out.append(kReplacement);
+            ++invalid;
+            i += bad;
+            continue;
+        }
+        const std::size_t runEnd = i + firstInvalidUtf8(text.substr(i));
+        out.append(text.substr(i, runEnd - i));
+        i = runEnd;
+    }
+}
+
+void appendUtf8(char32_t c, std::string& out) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD. Written
+// by hand rather than with iconv, which stops at an unpaired surrogate.
+template <typename Unit> void utf16Units(std::size_t count, Unit unit, std::string& out, std::size_t& invalid) {
+    out.reserve(out.size() + count * 3 / 2 + 16);
+    for (std::size_t i = 0; i < count; ++i) {
+        const char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+            const char32_t next = unit(i + 1);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                appendUtf8(0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00), out);
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            out.append(kReplacement);
+            ++invalid;
+            continue;
+        }
+        appendUtf8(u, out);
+    }
+}
+
+// Bytes holding UTF-16: a byte-order mark decides the order, otherwise the
+// host's. An odd last byte is a truncated unit.
+void utf16Bytes(std::string_view bytes, std::string& out, std::size_t& invalid) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size();
+    bool big = false;
+    {
+        const std::uint16_t one = 1;
+        unsigned char first;
+        std::memcpy(&first, &one, 1);
+        big = first == 0;
+    }
+    if (n >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
+        big = true;
+    } else if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        big = false;
+    }
+    const std::size_t units = n / 2;
+    utf16Units(
+        units,
+        [&](std::size_t i) {
+            const char32_t a = p[2 * i];
+            const char32_t b = p[2 * i + 1];
+            return big ? (a << 8) | b : (b << 8) | a;
+        },
+        out, invalid);
+    if (n % 2 != 0) {
+        out.append(kReplacement);
+        ++invalid;
+    }
+}
+
+// ---- ISO-2022-JP ----
+
+// Reads the escape sequences of ISO-2022-JP and hands the characters of each
+// set to a converter. Characters of JIS X 0208 and the katakana set are
+// rewritten as CP932 bytes (so the NEC and IBM rows and ～ read as from
+// Shift_JIS), JIS X 0212 as EUC-JP-MS bytes; the JIS X 0213 and ISO-2022-JP-2
+// sets, rare in Japanese text, go to glibc's converters one run at a time.
+class Iso2022Reader {
+public:
+    Iso2022Reader(std::string& out, std::size_t& invalid) : m_out(out), m_invalid(invalid) {}
+
+    void run(std::string_view in) {
+        const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+        const std::size_t n = in.size();
+        m_pending.reserve(std::min<std::size_t>(n, std::size_t{1} << 20) + 16);
+        std::size_t i = 0;
+        while (i < n) {
+            const unsigned char b = p[i];
+            if (b == 0x1B) {
+                i = escape(in, i);
+                continue;
+            }
+            if (b == 0x0E) { // SO: katakana until SI
+                m_shifted = true;
+                ++i;
+                continue;
+            }
+            if (b == 0x0F) {
+                m_shifted = false;
+                ++i;
+                continue;
+            }
+            if (b >= 0x80) {
+                replace();
+                ++i;
+                continue;
+            }
+            if (b < 0x21 || b == 0x7F) {
+                // Controls, spaces and line ends stand for themselves in every
+                // set.
+                push(Channel::Cp932, static_cast<char>(b));
+                ++i;
+                continue;
+            }
+            if (m_shifted) {
+                katakana(b);
+                ++i;
+                continue;
+            }
+            switch (m_set) {
+            case Set::Ascii:
+                push(Channel::Cp932, static_cast<char>(b));
+                ++i;
+                break;
+            case Set::Katakana:
+                katakana(b);
+                ++i;
+                break;
+            case Set::Jis0208:
+            case Set::Jis0212: {
+                if (i + 1 >= n || p[i + 1] < 0x21 || p[i + 1] > 0x7E) {
+                    // A lone first byte: truncated at the end or cut off by a
+                    // control or escape. The next byte is read on its own.
+                    replace();
+                    ++i;
+                    break;
+                }
+                if (m_set == Set::Jis0208) {
+                    jis0208(b, p[i + 1]);
+                } else {
+                    push(Channel::EucJp, static_cast<char>(0x8F));
+                    push(Channel::EucJp, static_cast<char>(b | 0x80));
+                    push(Channel::EucJp, static_cast<char>(p[i + 1] | 0x80));
+                }
+                i += 2;
+                break;
+            }
+            case Set::Foreign: {
+                // Everything up to the next escape goes whole to glibc, behind
+                // the escape sequence that opened it.
+                std::size_t end = in.find('\x1B', i);
+                end = end == std::string_view::npos ? n : end;
+                flush();
+                std::string run(m_foreignEscape);
+                run.append(in.substr(i, end - i));
+                convertWith(m_foreignCodec, SkipRule::OneByte, run, 4, m_out, m_invalid);
+                i = end;
+                break;
+            }
+            }
+        }
+        flush();
+    }
+
+private:
+    enum class Set { Ascii, Katakana, Jis0208, Jis0212, Foreign };
+    enum class Channel { Cp932, EucJp };
+
+    std::size_t escape(std::string_view in, std::size_t i) {
+        const std::string_view rest = in.substr(i + 1);
+        struct Designation {
+            std::string_view seq;
+            Set set;
+            const char* codec;
+        };
+        static constexpr Designation kTable[] = {
+            {"(B", Set::Ascii, nullptr},
+            // JIS X 0201 Roman differs from ASCII only at 0x5C and 0x7E; Japanese
+            // mailers use it as ASCII, and it is read so here, as 0x5C is read
+            // as backslash in Shift_JIS.
+            {"(J", Set::Ascii, nullptr},
+            {"(H", Set::Ascii, nullptr},
+            {"(I", Set::Katakana, nullptr},
+            {"$@", Set::Jis0208, nullptr},
+            {"$B", Set::Jis0208, nullptr},
+            {"&@\x1B$B", Set::Jis0208, nullptr},
+            {"$(B", Set::Jis0208, nullptr},
+            {"$(D", Set::Jis0212, nullptr},
+            {"$(O", Set::Foreign, kIso2022Jp3},
+            {"$(Q", Set::Foreign, kIso2022Jp3},
+            {"$(P", Set::Foreign, kIso2022Jp3},
+            {"$A", Set::Foreign, kIso2022Jp2},
+            {"$(C", Set::Foreign, kIso2022Jp2},
+        };
+        for (const auto& d : kTable) {
+            if (rest.starts_with(d.seq)) {
+                m_set = d.set;
+                if (d.set == Set::Foreign) {
+                    m_foreignCodec = d.codec;
+                    m_foreignEscape = "\x1B";
+                    m_foreignEscape.append(d.seq);
+                }
+                return i + 1 + d.seq.size();
+            }
+        }
+        // An unknown or cut-off escape sequence: only the ESC byte is lost.
+        replace();
+        return i + 1;
+    }
+
+    void katakana(unsigned char b) {
+        if (b <= 0x5F) {
+            push(Channel::Cp932, static_cast<char>(b + 0x80));
+        } else {
+            replace();
+        }
+    }
+
+    // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.
+    void jis0208(unsigned char j1, unsigned char j2) {
+        const unsigned s1 = ((j1 + 1u) >> 1) + (j1 <= 0x5E ? 0x70u : 0xB0u);
+        unsigned s2;
+        if (j1 & 1u) {
+            s2 = j2 + (j2 >= 0x60 ? 0x20u : 0x1Fu);
+        } else {
+            s2 = j2 + 0x7Eu;
+        }
+        push(Channel::Cp932, static_cast<char>(s1));
+        push(Channel::Cp932, static_cast<char>(s2));
+    }
+
+    void push(Channel channel, char byte) {
+        if (channel != m_channel) {
+            flush();
+            m_channel = channel;
+        }
+        m_pending += byte;
+        if (m_pending.size() >= (std::size_t{1} << 20)) {
+            flush();
+        }
+    }
+
+    void replace() {
+        flush();
+        m_out.append(kReplacement);
+        ++m_invalid;
+    }
+
+    void flush() {
+        if (m_pending.empty()) {
+            return;
+        }
+        if (m_channel == Channel::Cp932) {
+            if (!m_cp932) {
+                m_cp932 = std::make_unique<Iconv>("UTF-8", kCp932);
+            }
+            runChannel(*m_cp932, SkipRule::Cp932);
+        } else {
+            if (!m_eucJp) {
+                m_eucJp = std::make_unique<Iconv>("UTF-8", kEucJp);
+            }
+            runChannel(*m_eucJp, SkipRule::EucJp);
+        }
+        m_pending.clear();
+    }
+
+    void runChannel(const Iconv& cd, SkipRule rule) {
+        if (!cd.ok()) {
+            m_out.append(kReplacement);
+            ++m_invalid;
+            return;
+        }
+        convertAll(cd.get(), rule, m_pending, 3, m_out, m_invalid);
+    }
+
+    std::string& m_out;
+    std::size_t& m_invalid;
+    std::string m_pending;
+    Channel m_channel = Channel::Cp932;
+    Set m_set = Set::Ascii;
+    bool m_shifted = false;
+    const char* m_foreignCodec = nullptr;
+    std::string m_foreignEscape;
+    std::unique_ptr<Iconv> m_cp932;
+    std::unique_ptr<Iconv> m_eucJp;
+};
+
+// ---- guessing ----
+
+bool hasIso2022Escape(std::string_view sample) {
+    for (std::size_t at = sample.find('\x1B'); at != std::string_view::npos; at = sample.find('\x1B', at + 1)) {
+        const std::string_view rest = sample.substr(at + 1);
+        if (rest.starts_with("$B") || rest.starts_with("$@") || rest.starts_with("(I") || rest.starts_with("(J") ||
+            rest.starts_with("$(") || rest.starts_with("(B")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Valid UTF-8, except perhaps for a character cut off by the end of the text.
+bool validUtf8UpToCut(std::string_view text) {
+    const std::size_t firstBad = firstInvalidUtf8(text);
+    if (firstBad == text.size()) {
+        return true;
+    }
+    std::size_t bad = 0;
+    utf8Sequence(reinterpret_cast<const unsigned char*>(text.data()) + firstBad, text.size() - firstBad, bad);
+    // The maximal valid prefix runs to the end and is longer than a lone byte
+    // or starts with a lead byte: a character cut short.
+    const auto lead = static_cast<unsigned char>(text[firstBad]);
+    return firstBad + bad == text.size() && lead >= 0xC2 && lead <= 0xF4;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+std::size_t invalidCount(const char* from, SkipRule rule, std::string_view sample) {
+    std::string out;
+    std::size_t invalid = 0;
+    convertWith(from, rule, sample, 3, out, invalid);
+    return invalid;
+}
+
+} // namespace
+
+std::string guessSample(std::string_view raw) {
+    return std::string(raw.substr(0, std::min(raw.size(), kGuessSampleSize)));
+}
+
+Encoding guessEncoding(std::string_view sample) {
+    const bool sevenBit =
+        std::none_of(sample.begin(), sample.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (sevenBit) {
+        // 7-bit text with the escape sequences of the Japanese sets is
+        // ISO-2022-JP. Plain ASCII reads the same in all four encodings, but
+        // the rest of the source may not be ASCII: UTF-8 is taken, as the most
+        // common encoding of text written today, and because the UTF-8 reader
+        // keeps every ASCII byte (every address) even if the rest turns out to
+        // be in a legacy encoding.
+        return hasIso2022Escape(sample) ? Encoding::ISO2022JP : Encoding::UTF8;
+    }
+    // The sample may end inside a character: that is no reason to doubt UTF-8.
+    if (validUtf8UpToCut(sample)) {
+        return Encoding::UTF8;
+    }
+
+    std::string charset;
+    if (uchardet_t ud = uchardet_new()) {
+        if (uchardet_handle_data(ud, sample.data(), sample.size()) == 0) {
+            uchardet_data_end(ud);
+            if (const char* name = uchardet_get_charset(ud)) {
+                charset = name;
+            }
+        }
+        uchardet_delete(ud);
+    }
+    if (equalsNoCase(charset, "SHIFT_JIS") || equalsNoCase(charset, "CP932") || equalsNoCase(charset, "WINDOWS-31J")) {
+        return Encoding::ShiftJIS;
+    }
+    if (equalsNoCase(charset, "EUC-JP")) {
+        return Encoding::EucJP;
+    }
+    // Any other answer (none, a Western, Chinese or Korean encoding) comes
+    // from too little or mixed text. The text is then taken as whichever of
+    // the two 8-bit Japanese encodings finds fewer invalid sequences in it,
+    // Shift_JIS when they tie, being the program's default.
+    const std::size_t sjisBad = invalidCount(kCp932, SkipRule::Cp932, sample);
+    const std::size_t eucBad = invalidCount(kEucJp, SkipRule::EucJp, sample);
+    return eucBad < sjisBad ? Encoding::EucJP : Encoding::ShiftJIS;
+}
+
+const char* encodingName(Encoding enc) {
+    switch (enc) {
+    case Encoding::ShiftJIS:
+        return "Shift_JIS";
+    case Encoding::EucJP:
+        return "EUC-JP";
+    case Encoding::UTF8:
+        return "UTF-8";
+    case Encoding::ISO2022JP:
+        return "ISO-2022-JP";
+    case Encoding::UTF16:
+        return "UTF-16";
+    case Encoding::None:
+        break;
+    }
+    return "推測させる";
+}
+
+ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample) {
+    ConvResult result;
+    result.used = enc == Encoding::None ? guessEncoding(sample) : enc;
+    switch (result.used) {
+    case Encoding::ShiftJIS:
+        // One CP932 byte gives at most 3 UTF-8 bytes (half-width katakana).
+        convertWith(kCp932, SkipRule::Cp932, bytes, 3, result.text, result.invalid);
+        break;
+    case Encoding::EucJP:
+        convertWith(kEucJp, SkipRule::EucJp, bytes, 3, result.text, result.invalid);
+        break;
+    case Encoding::ISO2022JP: {
+        Iso2022Reader reader(result.text, result.invalid);
+        reader.run(bytes);
+        break;
+    }
+    case Encoding::UTF16:
+        utf16Bytes(bytes, result.text, result.invalid);
+        break;
+    case Encoding::UTF8:
+    case Encoding::None:
+        repairUtf8(bytes, result.text, result.invalid);
+        break;
+    }
+    return result;
+}
+
+std::string utf16ToUTF8(std::u16string_view text) {
+    std::string out;
+    std::size_t invalid = 0;
+    utf16Units(
+        text.size(), [&](std::size_t i) { return static_cast<char32_t>(text[i]); }, out, invalid);
+    return out;
+}
+
+SjisResult convToSJIS(std::string_view utf8) {
+    SjisResult result;
+    if (utf8.empty()) {
+        return result;
+    }
+    Iconv cd(kCp932, "UTF-8");
+    if (!cd.ok()) {
+        result.bytes.assign(utf8.size(), '?');
+        result.replaced = utf8.size();
+        return result;
+    }
+    OutBuffer buf(result.bytes);
+    buf.reserveMore(utf8.size() + 16);
+    char* inPtr = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    while (true) {
+        char* outPtr = buf.cursor();
+        std::size_t outLeft = buf.room();
+        const std::size_t r = iconv(cd.get(), &inPtr, &inLeft, &outPtr, &outLeft);
+        buf.advanceTo(outPtr);
+        if (r != static_cast<std::size_t>(-1)) {
+            break;
+        }
+        if (errno == E2BIG) {
+            buf.reserveMore(inLeft + 64);
+            continue;
+        }
+        // A character with no CP932 form (EILSEQ), or bytes that are not
+        // UTF-8 (EILSEQ, or EINVAL at the end): one "?" each.
+        buf.append("?");
+        ++result.replaced;
+        std::size_t bad = 0;
+        std::size_t len = utf8Sequence(reinterpret_cast<const unsigned char*>(inPtr), inLeft, bad);
+        if (len == 0) {
+            len = bad;
+        }
+        inPtr += len;
+        inLeft -= len;
+        if (inLeft == 0) {
+            break;
+        }
+    }
+    return result;
+}
+
+} // namespace quillon::convModule

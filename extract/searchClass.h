@@ -28,9 +28,13 @@ public:
     searchClass& operator=(const searchClass&) = delete;
 
     // pos := 0 and compiles the pattern (JIT where available). Returns false,
-    // with the reason in error(), when the pattern does not compile.
+    // with the reason in error(), when the pattern does not compile. Every
+    // "[\w-_.]" in the pattern is read as "[\w.-]", so the address pattern may
+    // also be given in its original spelling.
     bool setRegex(std::string_view text, std::string_view pattern);
     // The next address at or after pos, or "" (and stop() true) when none.
+    // With a pattern other than the address pattern, empty matches are passed
+    // over, so "" always means the end.
     std::string_view search();
     // The smallest power of ten (at least 10) that brings destLength below
     // 50,000; yields once per step.

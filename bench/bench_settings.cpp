@@ -12,9 +12,15 @@ static void BM_Shiwake(benchmark::State& state) {
             s.filterString += ',';
         }
         switch (i % 3) {
-        case 0: s.filterString += "user" + std::to_string(i) + "@example.com"; break;
-        case 1: s.filterString += "***@domain" + std::to_string(i) + ".jp"; break;
-        default: s.filterString += "account" + std::to_string(i) + "@***"; break;
+        case 0:
+            s.filterString += "user" + std::to_string(i) + "@example.com";
+            break;
+        case 1:
+            s.filterString += "***@domain" + std::to_string(i) + ".jp";
+            break;
+        default:
+            s.filterString += "account" + std::to_string(i) + "@***";
+            break;
         }
     }
     for (auto _ : state) {

@@ -57,7 +57,7 @@ QByteArray makeText(qint64 bytes) {
             // 30% repeat an earlier address in upper case.
             QByteArray a;
             if (serial > 0 && rng() % 10 < 3) {
-                a = ("user" + QByteArray::number(static_cast<int>(rng() % serial)) + "@host") .toUpper();
+                a = ("user" + QByteArray::number(static_cast<int>(rng() % serial)) + "@host").toUpper();
             } else {
                 a = "user" + QByteArray::number(serial++) + "@host";
             }

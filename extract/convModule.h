@@ -23,8 +23,8 @@ Encoding guessEncoding(std::string_view sample);
 const char* encodingName(Encoding enc);
 
 struct ConvResult {
-    std::string text;          // UTF-8
-    std::size_t invalid = 0;   // invalid or truncated sequences, each replaced by U+FFFD
+    std::string text;               // UTF-8
+    std::size_t invalid = 0;        // invalid or truncated sequences, each replaced by U+FFFD
     Encoding used = Encoding::None; // the encoding actually converted from (the guess for None)
 };
 
@@ -39,8 +39,8 @@ ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sam
 std::string utf16ToUTF8(std::u16string_view text);
 
 struct SjisResult {
-    std::string bytes;          // Shift_JIS (CP932)
-    std::size_t replaced = 0;   // characters with no Shift_JIS form, written as "?"
+    std::string bytes;        // Shift_JIS (CP932)
+    std::size_t replaced = 0; // characters with no Shift_JIS form, written as "?"
 };
 
 // Converts UTF-8 text to Shift_JIS (CP932). Never cuts the text short.

@@ -15,9 +15,9 @@ namespace quillon::test {
 // Services with scripted answers that record what the window asked.
 class FakeServices : public Services {
 public:
-    QStringList openAnswers;  // answers of the open dialog, in order ("" = cancel)
-    QStringList saveAnswers;  // answers of the save dialog, in order ("" = cancel)
-    QStringList openCalls;    // one entry per open dialog shown
+    QStringList openAnswers;   // answers of the open dialog, in order ("" = cancel)
+    QStringList saveAnswers;   // answers of the save dialog, in order ("" = cancel)
+    QStringList openCalls;     // one entry per open dialog shown
     QStringList saveProposals; // the proposed names of the save dialogs shown
     QStringList messages;
     QStringList warnings;

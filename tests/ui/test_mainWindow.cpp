@@ -93,8 +93,9 @@ private slots:
         QVERIFY(w.stop);
         QCOMPARE(w.CRLF, QString(QChar(13)));
         QCOMPARE(quillon::win::App()->inEncoding, quillon::Encoding::ShiftJIS);
-        QCOMPARE(w.openButton->toolTip(),
-                 QStringLiteral("Openと書いてあるときはファイルを開きます。また、STOPと書いてあるときは処理を中止します。"));
+        QCOMPARE(
+            w.openButton->toolTip(),
+            QStringLiteral("Openと書いてあるときはファイルを開きます。また、STOPと書いてあるときは処理を中止します。"));
         QCOMPARE(w.AddressBox1View->toolTip(), QStringLiteral("ここにファイルをドロップしてください"));
         auto* model = w.AddressBox1View->model();
         QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("削除"));
@@ -138,8 +139,8 @@ private slots:
         QVERIFY(w.deleteSameitem->isEnabled());
 
         w.setStop(false);
-        for (QAction* a : {w.openitem, w.writeitem, w.prefmenuitem, w.EditPaste, w.finditem, w.deleteSameitem,
-                           w.aboutmenuitem}) {
+        for (QAction* a :
+             {w.openitem, w.writeitem, w.prefmenuitem, w.EditPaste, w.finditem, w.deleteSameitem, w.aboutmenuitem}) {
             QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
         }
         QVERIFY(w.FileQuit->isEnabled());

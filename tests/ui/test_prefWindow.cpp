@@ -17,13 +17,15 @@
 #include <QTest>
 
 using quillon::App;
-using quillon::Settings;
 using quillon::prefWindow;
+using quillon::Settings;
 using quillon::test::FakeServices;
 
 namespace {
 
-App& app() { return *quillon::win::App(); }
+App& app() {
+    return *quillon::win::App();
+}
 
 QByteArray prefBytes() {
     QFile f(QString::fromStdString(app().prefStore().filePath().string()));

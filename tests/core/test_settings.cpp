@@ -33,18 +33,15 @@ TEST_P(ShiwakeTest, SplitsIntoTheThreeLists) {
     EXPECT_EQ(entries(s.accountFilter), c.account);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, ShiwakeTest,
-    ::testing::Values(
-        ShiwakeCase{"user@example.com", {"user@example.com"}, {}, {}},
-        ShiwakeCase{"a@b.jp,,***@example.com", {"a@b.jp", ""}, {"example.com"}, {}},
-        ShiwakeCase{"Mailer-Daemon@***", {}, {}, {"Mailer-Daemon"}},
-        ShiwakeCase{"abc***", {}, {}, {"abc***"}},
-        ShiwakeCase{"***", {}, {""}, {}},
-        ShiwakeCase{"***@a.com@b", {}, {"a.com"}, {}},
-        ShiwakeCase{"a@x.com, b@y.com", {"a@x.com", " b@y.com"}, {}, {}},
-        ShiwakeCase{",", {"", ""}, {}, {}},
-        ShiwakeCase{"****@x.jp", {}, {"x.jp"}, {"****"}}));
+INSTANTIATE_TEST_SUITE_P(Fields, ShiwakeTest,
+                         ::testing::Values(ShiwakeCase{"user@example.com", {"user@example.com"}, {}, {}},
+                                           ShiwakeCase{"a@b.jp,,***@example.com", {"a@b.jp", ""}, {"example.com"}, {}},
+                                           ShiwakeCase{"Mailer-Daemon@***", {}, {}, {"Mailer-Daemon"}},
+                                           ShiwakeCase{"abc***", {}, {}, {"abc***"}}, ShiwakeCase{"***", {}, {""}, {}},
+                                           ShiwakeCase{"***@a.com@b", {}, {"a.com"}, {}},
+                                           ShiwakeCase{"a@x.com, b@y.com", {"a@x.com", " b@y.com"}, {}, {}},
+                                           ShiwakeCase{",", {"", ""}, {}, {}},
+                                           ShiwakeCase{"****@x.jp", {}, {"x.jp"}, {"****"}}));
 
 TEST(Settings, RebuildingStartsFromEmptyLists) {
     Settings s;

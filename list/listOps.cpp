@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <functional>
+#include <limits>
 #include <numeric>
 #include <string_view>
 #include <utility>
@@ -145,6 +146,45 @@ std::string_view lastChars(std::string_view text, std::size_t count) {
     return text.substr(pos);
 }
 
+// The rows grouped by equal folded key. Group ids follow the order of first
+// occurrence.
+struct Groups {
+    std::vector<std::uint32_t> groupOf;    // by row
+    std::vector<std::uint32_t> groupSize;  // by group
+    std::vector<std::uint32_t> groupFirst; // by group: the index of its first row
+};
+
+Groups groupRows(const FoldedKeys& keys, const JobContext& ctx) {
+    const std::size_t n = keys.size();
+    Groups groups{std::vector<std::uint32_t>(n), {}, {}};
+    KeyIndex index(keys);
+    for (std::uint32_t r = 0; r < n; ++r) {
+        const std::uint32_t first = index.findOrInsert(r);
+        if (first == r) {
+            groups.groupOf[r] = static_cast<std::uint32_t>(groups.groupSize.size());
+            groups.groupSize.push_back(0);
+            groups.groupFirst.push_back(r);
+        } else {
+            groups.groupOf[r] = groups.groupOf[first];
+        }
+        ++groups.groupSize[groups.groupOf[r]];
+        if ((r + 1) % kYieldEvery == 0) {
+            ctx.yieldNow();
+        }
+    }
+    return groups;
+}
+
+// The first eight bytes of a key as a big-endian number (zero-padded), so
+// that most comparisons of keys are one comparison of numbers.
+std::uint64_t keyPrefix(std::string_view key) {
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        prefix = (prefix << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0U);
+    }
+    return prefix;
+}
+
 } // namespace
 
 bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
@@ -156,26 +196,8 @@ bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext&
     // occurrence, which is the order in which the row-by-row algorithm takes
     // its survivors: its i-th step (1-based) handles group i - 1.
     const FoldedKeys keys = foldColumn(rows, column, ctx);
-    std::vector<std::uint32_t> groupOf(n);
-    std::vector<std::uint32_t> groupSize;
-    std::vector<std::uint32_t> groupFirst; // the index of each group's first row
-    {
-        KeyIndex index(keys);
-        for (std::uint32_t r = 0; r < n; ++r) {
-            const std::uint32_t first = index.findOrInsert(r);
-            if (first == r) {
-                groupOf[r] = static_cast<std::uint32_t>(groupSize.size());
-                groupSize.push_back(0);
-                groupFirst.push_back(r);
-            } else {
-                groupOf[r] = groupOf[first];
-            }
-            ++groupSize[groupOf[r]];
-            if ((r + 1) % kYieldEvery == 0) {
-                ctx.yieldNow();
-            }
-        }
-    }
+    const Groups groups = groupRows(keys, ctx);
+    const auto& groupSize = groups.groupSize;
 
     // Replay the steps from the group sizes. Step i removes the later rows of
     // group i - 1 and leaves `count` rows; the loop runs a step only while at
@@ -202,8 +224,8 @@ bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext&
     compact(
         rows,
         [&](std::size_t r) {
-            const std::uint32_t g = groupOf[r];
-            return g >= steps || groupFirst[g] == r;
+            const std::uint32_t g = groups.groupOf[r];
+            return g >= steps || groups.groupFirst[g] == r;
         },
         ctx);
     return stopped;
@@ -214,26 +236,58 @@ void sortByColumn(std::vector<AddressRow>& rows, int column, const JobContext& c
     if (n < 2) {
         return;
     }
-    const FoldedKeys keys = foldColumn(rows, column, ctx);
-    std::vector<std::uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0U);
     // The list's own order is left open; ours compares the folded texts (so
     // letter case is ignored) and is stable: rows with equal texts keep their
-    // order, which the index tie-break guarantees.
-    std::sort(order.begin(), order.end(), [&keys](std::uint32_t a, std::uint32_t b) {
-        const int c = keys[a].compare(keys[b]);
-        return c < 0 || (c == 0 && a < b);
+    // order. The distinct texts are sorted once, then the rows are placed by
+    // the rank of their text with a counting sort, which keeps ties in order.
+    const FoldedKeys keys = foldColumn(rows, column, ctx);
+    const Groups groups = groupRows(keys, ctx);
+    const std::size_t groupCount = groups.groupSize.size();
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> distinct(groupCount);
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+        distinct[g] = {keyPrefix(keys[groups.groupFirst[g]]), g};
+    }
+    std::sort(distinct.begin(), distinct.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first) {
+            return a.first < b.first;
+        }
+        return keys[groups.groupFirst[a.second]] < keys[groups.groupFirst[b.second]];
     });
     ctx.yieldNow();
-    std::vector<AddressRow> sorted;
-    sorted.reserve(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        sorted.push_back(std::move(rows[order[k]]));
+    // start[g]: where the rows of group g begin in the sorted list.
+    std::vector<std::uint32_t> start(groupCount);
+    std::uint32_t next = 0;
+    for (const auto& entry : distinct) {
+        start[entry.second] = next;
+        next += groups.groupSize[entry.second];
+    }
+    std::vector<std::uint32_t> order(n);
+    for (std::uint32_t r = 0; r < n; ++r) {
+        order[start[groups.groupOf[r]]++] = r;
+    }
+    ctx.yieldNow();
+    // Apply the order in place, one cycle of the permutation at a time
+    // (order[k] is the row that belongs at k; a done position is marked by
+    // pointing it at itself).
+    constexpr auto kDone = std::numeric_limits<std::uint32_t>::max();
+    for (std::uint32_t k = 0; k < n; ++k) {
+        if (order[k] == k || order[k] == kDone) {
+            continue;
+        }
+        AddressRow held = std::move(rows[k]);
+        std::uint32_t at = k;
+        while (order[at] != k) {
+            const std::uint32_t from = order[at];
+            rows[at] = std::move(rows[from]);
+            order[at] = kDone;
+            at = from;
+        }
+        rows[at] = std::move(held);
+        order[at] = kDone;
         if ((k + 1) % kYieldEvery == 0) {
             ctx.yieldNow();
         }
     }
-    rows.swap(sorted);
 }
 
 bool filterKey(std::string_view text, int mode, std::string_view& key) {

@@ -112,6 +112,11 @@ WriteResult writeFileSafely(const std::filesystem::path& target, std::string_vie
     if (exists && !S_ISREG(st.st_mode)) {
         return writeDirect(io, path, data);
     }
+    // A file the user may not write is not replaced behind its back by the
+    // rename (which needs only the folder's permission).
+    if (exists && ::access(path.c_str(), W_OK) != 0) {
+        return failure(errno);
+    }
 
     // A new temporary file beside the target, so that the rename stays on one
     // file system and replaces the target in one step.

@@ -1,10 +1,10 @@
 #include "list/addressBox.h"
 #include "list/listOps.h"
+#include "support/core_join.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <type_traits>
 #include <vector>
 
 using quillon::addressBox;
@@ -12,21 +12,7 @@ namespace listOps = quillon::listOps;
 
 namespace {
 
-// Joins texts and numbers (building with "literal" + std::string trips a
-// false warning of GCC 12).
-template <typename... Parts> std::string join(const Parts&... parts) {
-    std::string out;
-    ((out +=
-      [](const auto& p) {
-          if constexpr (std::is_arithmetic_v<std::decay_t<decltype(p)>>) {
-              return std::to_string(p);
-          } else {
-              return std::string(p);
-          }
-      }(parts)),
-     ...);
-    return out;
-}
+using quillon::testing::join;
 
 // Records every notification as a short text.
 class RecordingObserver : public quillon::ListObserver {

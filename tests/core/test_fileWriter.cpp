@@ -1,4 +1,5 @@
 #include "export/fileWriter.h"
+#include "support/core_join.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,7 @@ using quillon::writeFileSafely;
 
 namespace {
 
-// Joins texts and numbers (building with "literal" + std::string trips a
-// false warning of GCC 12).
-template <typename... Parts> std::string join(const Parts&... parts) {
-    std::string out;
-    ((out +=
-      [](const auto& p) {
-          if constexpr (std::is_arithmetic_v<std::decay_t<decltype(p)>>) {
-              return std::to_string(p);
-          } else {
-              return std::string(p);
-          }
-      }(parts)),
-     ...);
-    return out;
-}
+using quillon::testing::join;
 
 // A fresh folder under the system's temporary folder, removed afterwards.
 class TempFolder {
@@ -105,6 +92,20 @@ TEST(WriteFileSafely, ReplacesTheWholeContentAndKeepsPermissions) {
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640U);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"list.txt"});
+}
+
+TEST(WriteFileSafely, ReadOnlyTargetIsNotReplaced) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root may write any file";
+    }
+    TempFolder dir;
+    const auto target = dir.path() / "locked.txt";
+    writePlain(target, "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    const auto result = writeFileSafely(target, "new");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, reason(EACCES));
+    EXPECT_EQ(readAll(target), "old");
 }
 
 TEST(WriteFileSafely, WritesThroughASymbolicLink) {

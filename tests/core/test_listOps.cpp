@@ -1,6 +1,7 @@
 #include "list/inteliBox.h"
 #include "list/listOps.h"
 #include "list/textCompare.h"
+#include "support/core_join.h"
 #include "support/core_pairwiseDedupe.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,21 +20,7 @@ namespace listOps = quillon::listOps;
 
 namespace {
 
-// Joins texts and numbers (building with "literal" + std::string trips a
-// false warning of GCC 12).
-template <typename... Parts> std::string join(const Parts&... parts) {
-    std::string out;
-    ((out +=
-      [](const auto& p) {
-          if constexpr (std::is_arithmetic_v<std::decay_t<decltype(p)>>) {
-              return std::to_string(p);
-          } else {
-              return std::string(p);
-          }
-      }(parts)),
-     ...);
-    return out;
-}
+using quillon::testing::join;
 
 using Progress = std::vector<std::pair<std::int64_t, std::int64_t>>;
 

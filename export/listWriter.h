@@ -23,7 +23,7 @@ std::string writeAsLineComma(const std::vector<AddressRow>& rows, std::int32_t n
 
 // The text for layout code 4, 6 or 14; nullopt for any other code or an empty
 // list (nothing is written then).
-std::optional<std::string> buildExportText(const std::vector<AddressRow>& rows, std::int32_t layoutCode,
-                                           std::int32_t n, bool needYohaku);
+std::optional<std::string> buildExportText(const std::vector<AddressRow>& rows, std::int32_t layoutCode, std::int32_t n,
+                                           bool needYohaku);
 
 } // namespace quillon::listWriter

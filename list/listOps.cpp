@@ -7,7 +7,6 @@
 #include <bit>
 #include <functional>
 #include <limits>
-#include <numeric>
 #include <string_view>
 #include <utility>
 
@@ -79,34 +78,49 @@ public:
         m_slots.assign(slots, kEmpty);
         m_mask = slots - 1;
     }
-    // The index of the first key equal to keys[i], inserting i when there is none.
-    std::uint32_t findOrInsert(std::uint32_t i) {
+    // Asks the processor to fetch the slot a key of this hash starts at.
+    void prefetch(std::size_t hash) const { __builtin_prefetch(&m_slots[hash & m_mask]); }
+    // The index of the first key equal to keys[i] (whose hash is `hash`),
+    // inserting i when there is none.
+    std::uint32_t findOrInsert(std::uint32_t i, std::size_t hash) {
         const std::string_view key = m_keys[i];
-        for (std::size_t s = hashKey(key) & m_mask;; s = (s + 1) & m_mask) {
-            if (m_slots[s] == kEmpty) {
-                m_slots[s] = i;
+        const std::uint64_t tag = tagOf(hash);
+        for (std::size_t s = hash & m_mask;; s = (s + 1) & m_mask) {
+            const std::uint64_t slot = m_slots[s];
+            if (slot == kEmpty) {
+                m_slots[s] = tag | i;
                 return i;
             }
-            if (m_keys[m_slots[s]] == key) {
-                return m_slots[s];
+            if ((slot & kTagMask) == tag && m_keys[indexOf(slot)] == key) {
+                return indexOf(slot);
             }
         }
     }
     bool contains(std::string_view key) const {
-        for (std::size_t s = hashKey(key) & m_mask;; s = (s + 1) & m_mask) {
-            if (m_slots[s] == kEmpty) {
+        const std::size_t hash = hashKey(key);
+        const std::uint64_t tag = tagOf(hash);
+        for (std::size_t s = hash & m_mask;; s = (s + 1) & m_mask) {
+            const std::uint64_t slot = m_slots[s];
+            if (slot == kEmpty) {
                 return false;
             }
-            if (m_keys[m_slots[s]] == key) {
+            if ((slot & kTagMask) == tag && m_keys[indexOf(slot)] == key) {
                 return true;
             }
         }
     }
 
 private:
-    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFU;
+    // A slot holds the key's index in its low half and the high half of its
+    // hash in its high half, so that most keys that differ are told apart
+    // without reading them.
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
+    static std::uint64_t tagOf(std::size_t hash) { return static_cast<std::uint64_t>(hash) & kTagMask; }
+    static std::uint32_t indexOf(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
+
     const FoldedKeys& m_keys;
-    std::vector<std::uint32_t> m_slots;
+    std::vector<std::uint64_t> m_slots;
     std::size_t m_mask = 0;
 };
 
@@ -157,9 +171,17 @@ struct Groups {
 Groups groupRows(const FoldedKeys& keys, const JobContext& ctx) {
     const std::size_t n = keys.size();
     Groups groups{std::vector<std::uint32_t>(n), {}, {}};
+    std::vector<std::size_t> hashes(n);
+    for (std::size_t r = 0; r < n; ++r) {
+        hashes[r] = hashKey(keys[r]);
+    }
     KeyIndex index(keys);
+    constexpr std::size_t kAhead = 16; // slots fetched ahead of their use
     for (std::uint32_t r = 0; r < n; ++r) {
-        const std::uint32_t first = index.findOrInsert(r);
+        if (r + kAhead < n) {
+            index.prefetch(hashes[r + kAhead]);
+        }
+        const std::uint32_t first = index.findOrInsert(r, hashes[r]);
         if (first == r) {
             groups.groupOf[r] = static_cast<std::uint32_t>(groups.groupSize.size());
             groups.groupSize.push_back(0);
@@ -339,7 +361,7 @@ void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::stri
     }
     KeyIndex index(entries);
     for (std::uint32_t i = 0; i < entries.size(); ++i) {
-        index.findOrInsert(i);
+        index.findOrInsert(i, hashKey(entries[i]));
     }
 
     std::string folded;

@@ -35,6 +35,9 @@ public:
     // list while it runs. Always returns false.
     bool checkAddress(bool isHighLight, const JobContext& ctx = {});
     // The next-checked-row walk; scrolls to the found row. Returns isFound.
+    // Row 0 is never examined. Called with posY at or past the last row (a
+    // one-row list, or a list that shrank), it examines nothing, sets posY to
+    // 0 and returns false, like a walk that reached the end without a hit.
     bool upUndefined(const JobContext& ctx = {});
     // Removes every checked row.
     void deleteChecks(const JobContext& ctx = {});

@@ -73,9 +73,12 @@ public:
     void resetRows(const std::function<void(std::vector<AddressRow>&)>& change);
 
     // The column-wise operations, with the events raised as the list's own.
+    // They run in place on the caller's thread and tell the observer once,
+    // when they are done. Of `ctx` they use only the yield: progress goes to
+    // progChange, and the only stop request they see is exeStop.
     void sortByColumn(std::int32_t column, const JobContext& ctx = {});
     // Clears exeStop, removes the later duplicates, raises progChange for
-    // every step and deleteDone at the end.
+    // every step and deleteDone at the end (stopped when exeStop was seen).
     void deleteByColumn(std::int32_t column, const JobContext& ctx = {});
     std::int32_t returnListcount() const;
     // Clears exeStop, raises progChange(0, 0), then checks or removes the rows

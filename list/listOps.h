@@ -47,8 +47,10 @@ void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::stri
 // never tested).
 const std::vector<std::string>& correctAddDefaults();
 
-// Whether a domain passes the suspicious-address rule: it ends with one of the
-// endings (ignoring case) and its first "." is not its first character.
+// Whether a domain passes the suspicious-address rule: its last characters
+// equal one of the endings of correctAdd from index 1 (ignoring case; a plain
+// suffix test, so "example.ajp" passes through "jp"), and it holds a "." that
+// is not its first character.
 bool domainPasses(std::string_view domain, const std::vector<std::string>& correctAdd);
 
 // The suspicious-address check: every row is selected and its check box set

@@ -1,0 +1,98 @@
+#include "list/addressBox.h"
+
+#include "app/atFields.h"
+#include "list/listOps.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::int32_t kColumns = 3;
+
+} // namespace
+
+void addressBox::Open() {
+    correctAdd = listOps::correctAddDefaults();
+}
+
+void addressBox::addAddress(std::string_view address, std::int32_t column) {
+    AddressRow newRow;
+    if (column >= 0 && column < kColumns) {
+        newRow.cells[static_cast<std::size_t>(column)] = address;
+    }
+    if (column + 1 >= 0 && column + 1 < kColumns) {
+        newRow.cells[static_cast<std::size_t>(column + 1)] = atField(address, 2);
+    }
+    AddRow(std::move(newRow));
+}
+
+void addressBox::addAddresses(const std::vector<std::string>& addresses) {
+    std::vector<AddressRow> newRows(addresses.size());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        newRows[i].cells[1] = addresses[i];
+        newRows[i].cells[2] = atField(addresses[i], 2);
+    }
+    AddRows(std::move(newRows));
+}
+
+bool addressBox::checkAddress(bool isHighLight, const JobContext& ctx) {
+    setEnabled(false);
+    if (ListCount() > 0) {
+        listOps::checkAddress(mutableRows(), correctAdd, isHighLight, ctx);
+        if (observer() != nullptr) {
+            observer()->rowsChanged(0, ListCount() - 1);
+        }
+    }
+    setEnabled(true);
+    return false;
+}
+
+bool addressBox::upUndefined(const JobContext& ctx) {
+    const std::int64_t last = ListCount() - 1;
+    if (last < 0) {
+        return false;
+    }
+    isFound = false;
+    // A walk that stands at or past the last row (the list has one row, or
+    // shrank since the last walk) has nothing below it to examine: it ends
+    // there without a hit, back at 0, so the next walk starts from row 1.
+    if (posY >= last) {
+        posY = 0;
+        return false;
+    }
+    if (posY < 0) {
+        posY = 0;
+    }
+    std::int64_t examined = 0;
+    do {
+        ++posY;
+        if (CellCheck(posY)) {
+            setScrollPosition(posY);
+            isFound = true;
+            break;
+        }
+        if (++examined % 4096 == 0) {
+            ctx.yieldNow();
+        }
+    } while (posY != last);
+    if (posY == last) {
+        posY = 0;
+    }
+    return isFound;
+}
+
+void addressBox::deleteChecks(const JobContext& ctx) {
+    bool anyChecked = false;
+    for (const auto& r : rows()) {
+        if (r.checked) {
+            anyChecked = true;
+            break;
+        }
+    }
+    if (!anyChecked) {
+        return;
+    }
+    resetRows([&ctx](std::vector<AddressRow>& rows) { listOps::deleteChecks(rows, ctx); });
+}
+
+} // namespace quillon

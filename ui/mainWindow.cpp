@@ -338,6 +338,7 @@ void mainWindow::setStop(bool value) {
 
 void mainWindow::setStatus(const QString& text) {
     statasText->setText(text);
+    emit statusChanged(text);
 }
 
 void mainWindow::setProgress(int maximum, int value) {

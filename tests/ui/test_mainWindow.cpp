@@ -162,7 +162,7 @@ private slots:
         mainWindow w(&fake);
         QStringList statuses;
         connect(&w, &mainWindow::statusChanged, this, [&](const QString& s) { statuses << s; });
-        QTest::mouseClick(w.openButton, Qt::LeftButton);
+        w.openButton->click();
         QVERIFY(waitIdle(w));
         const QStringList expected{QStringLiteral("検索中..."), QStringLiteral("重複アドレスを削除しています..."),
                                    QStringLiteral("並べ替えています。しばらくお待ちください..."),
@@ -206,7 +206,7 @@ private slots:
         fake.openAnswers << QString();
         mainWindow w(&fake);
         const QString before = w.statasText->text();
-        QTest::mouseClick(w.openButton, Qt::LeftButton);
+        w.openButton->click();
         QCOMPARE(fake.openCalls.size(), 1);
         QVERIFY(!w.jobRunning());
         QCOMPARE(w.openButton->text(), QStringLiteral("Open"));

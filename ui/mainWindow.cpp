@@ -24,8 +24,10 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -260,6 +262,17 @@ void mainWindow::createMenus() {
     connect(finditem, &QAction::triggered, this, [this] { _finditem_Action(); });
     connect(deleteSameitem, &QAction::triggered, this, &mainWindow::_deleteSameitem_Action);
     connect(FileQuit, &QAction::triggered, this, &QWidget::close);
+    connect(EditCut, &QAction::triggered, this, [this] {
+        if (QWidget* editor = textEditor()) {
+            QMetaObject::invokeMethod(editor, "cut");
+        }
+    });
+    connect(EditCopy, &QAction::triggered, this, [this] {
+        if (QWidget* editor = textEditor()) {
+            QMetaObject::invokeMethod(editor, "copy");
+        }
+    });
+    connect(qApp, &QApplication::focusChanged, this, &mainWindow::EnableMenuItems);
     // "閉じる" closes the about window when that is in front; here it does nothing.
     connect(FileMenu, &QMenu::aboutToShow, this, &mainWindow::EnableMenuItems);
     connect(EditMenu, &QMenu::aboutToShow, this, &mainWindow::EnableMenuItems);
@@ -537,6 +550,15 @@ void mainWindow::_aboutmenuitem_Action() {
     window->activateWindow();
 }
 
+QWidget* mainWindow::textEditor() const {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr || !isAncestorOf(focus)) {
+        return nullptr;
+    }
+    return (qobject_cast<QLineEdit*>(focus) != nullptr || qobject_cast<QPlainTextEdit*>(focus) != nullptr) ? focus
+                                                                                                           : nullptr;
+}
+
 void mainWindow::EnableMenuItems() {
     if (openitem == nullptr) {
         return;
@@ -548,6 +570,11 @@ void mainWindow::EnableMenuItems() {
     for (QAction* a : {EditCut, EditCopy, EditPaste, finditem}) {
         a->setEnabled(false);
     }
+    // Cut and copy serve the text being edited (an address cell), as the
+    // desktop's own editing commands.
+    const bool editing = textEditor() != nullptr;
+    EditCut->setEnabled(editing);
+    EditCopy->setEnabled(editing);
     if (stop) {
         EditPaste->setEnabled(true);
         prefmenuitem->setEnabled(true);

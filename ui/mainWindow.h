@@ -175,6 +175,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The text field being edited in this window (a cell editor), if any.
+    QWidget* textEditor() const;
     void createControls();
     void createMenus();
     void Open();

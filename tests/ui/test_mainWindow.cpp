@@ -406,6 +406,70 @@ private slots:
         QVERIFY(!w.AddressBox1.Selected(0));
     }
 
+    void exportWritesTheChosenLayoutInShiftJis() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        for (const char* a : {"a@x.jp", "b@x.jp", "c@x.jp"}) {
+            w.AddressBox1.addAddress(a, 1);
+        }
+        w.AddressBox1.setCellCheck(1, true);
+        auto* model = w.AddressBox1View->model();
+        QVERIFY(model->setData(model->index(2, 1), QStringLiteral("山田@x.jp"), Qt::EditRole));
+        const QString path = m_dir->filePath(QStringLiteral("out.txt"));
+        writeFile(path, "an older and much longer content that must go away entirely");
+
+        App& app = *quillon::win::App();
+        app.prefN[4] = 14;
+        app.prefN[5] = 2;
+        app.needYohaku = true;
+        fake.saveAnswers << path;
+        w.writeitem->trigger();
+        QCOMPARE(fake.saveProposals, QStringList{QStringLiteral("Untitled.txt")});
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("a@x.jp,b@x.jp\r\r\x8e\x52\x93\x63@x.jp"));
+        f.close();
+
+        app.prefN[4] = 4;
+        fake.saveAnswers << path;
+        w.write();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("a@x.jp\rb@x.jp\r\x8e\x52\x93\x63@x.jp\r"));
+        f.close();
+        QVERIFY(fake.warnings.isEmpty());
+        app.needYohaku = false;
+    }
+
+    void exportCancelledOrUnknownLayoutWritesNothing() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.write(); // empty list: no dialog
+        QVERIFY(fake.saveProposals.isEmpty());
+        w.AddressBox1.addAddress("a@x.jp", 1);
+        w.write(); // cancelled
+        QCOMPARE(fake.saveProposals.size(), 1);
+        App& app = *quillon::win::App();
+        app.prefN[4] = 5;
+        const QString path = m_dir->filePath(QStringLiteral("none.txt"));
+        fake.saveAnswers << path;
+        w.write();
+        QVERIFY(!QFile::exists(path));
+        app.prefN[4] = 4;
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+    }
+
+    void failedExportIsReportedAndKeepsTheOldFile() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        w.AddressBox1.addAddress("a@x.jp", 1);
+        quillon::win::App()->prefN[4] = 4;
+        fake.saveAnswers << m_dir->filePath(QStringLiteral("missing/out.txt"));
+        w.write();
+        QCOMPARE(fake.warnings.size(), 1);
+        QVERIFY(fake.warnings.front().contains(QStringLiteral("out.txt")));
+        QVERIFY(fake.warnings.front().contains(QStringLiteral("書き出せませんでした")));
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };

@@ -77,18 +77,22 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
         return failed(ReadError::NotRegular);
     }
     FileRead r;
+    // Read in chunks so that STOP is seen during a long read.
     constexpr std::size_t kChunk = std::size_t{4} << 20;
     try {
-        r.bytes.reserve(static_cast<std::size_t>(st.st_size));
+        // One byte more than the size tells the end of the file without a
+        // second allocation; a file that grows meanwhile grows the buffer.
+        r.bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
         std::size_t used = 0;
         while (true) {
             if (ctx.stopRequested()) {
                 return failed(ReadError::Stopped);
             }
-            if (r.bytes.size() < used + kChunk) {
-                r.bytes.resize(std::max(used + kChunk, static_cast<std::size_t>(st.st_size) + 1));
+            if (used == r.bytes.size()) {
+                r.bytes.resize(r.bytes.size() * 2);
             }
-            const ssize_t got = ::read(fd, r.bytes.data() + used, r.bytes.size() - used);
+            const std::size_t want = std::min(kChunk, r.bytes.size() - used);
+            const ssize_t got = ::read(fd, r.bytes.data() + used, want);
             if (got < 0) {
                 if (errno == EINTR || errno == EAGAIN) {
                     continue;
@@ -101,7 +105,6 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
             used += static_cast<std::size_t>(got);
         }
         r.bytes.resize(used);
-        r.bytes.shrink_to_fit();
     } catch (const std::bad_alloc&) {
         return failed(ReadError::TooLarge);
     } catch (const std::length_error&) {

@@ -10,6 +10,10 @@ namespace quillon {
 Job::Job(mainWindow& window) : w(window) {}
 
 Job::~Job() {
+    stopAndWait();
+}
+
+void Job::stopAndWait() {
     if (m_thread != nullptr) {
         // The window is going away with work still running: ask it to stop
         // and wait for it, so nothing runs on freed memory.
@@ -17,6 +21,7 @@ Job::~Job() {
         w.AddressBox1.exeStop = true;
         m_thread->wait();
         delete m_thread;
+        m_thread = nullptr;
     }
 }
 

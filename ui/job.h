@@ -26,6 +26,10 @@ public:
     // Starts the job; it emits finished() once its end steps have run.
     virtual void Run() = 0;
 
+    // Asks the running worker to stop and waits for it. Every job's
+    // destructor calls it first, so no worker outlives the job it works for.
+    void stopAndWait();
+
 signals:
     void finished();
 

@@ -70,6 +70,10 @@ mainWindow::~mainWindow() {
     AddressBox1.exeStop = true;
     m_queue.clear();
     m_current.reset();
+    // The view and its model read the list, which dies with this object:
+    // they go first.
+    delete AddressBox1View;
+    delete AddressBox1Model;
     AddressBox1.setObserver(nullptr);
 }
 

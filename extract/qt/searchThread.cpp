@@ -56,7 +56,9 @@ QString displayName(const fs::path& path) {
 
 searchThread::searchThread(mainWindow& window, Source source) : Job(window), m_source(std::move(source)) {}
 
-searchThread::~searchThread() = default;
+searchThread::~searchThread() {
+    stopAndWait();
+}
 
 void searchThread::Run() {
     // Busy state.

@@ -13,7 +13,9 @@ using namespace std::chrono_literals;
 
 deleteThread::deleteThread(mainWindow& window) : Job(window) {}
 
-deleteThread::~deleteThread() = default;
+deleteThread::~deleteThread() {
+    stopAndWait();
+}
 
 void deleteThread::Run() {
     w.setbuttonOFF();

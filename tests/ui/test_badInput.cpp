@@ -1,6 +1,7 @@
 #include "support/ui_fakes.h"
 
 #include "list/qt/addressModel.h"
+#include "list/qt/addressView.h"
 #include "ui/App.h"
 #include "ui/mainWindow.h"
 
@@ -12,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -95,9 +98,8 @@ private slots:
                                         << QStringList{"aa@x.jp", "bb@y.jp"};
         QTest::newRow("invalid UTF-8") << QByteArray("aa@x.jp \xc3\x28\xff\xe3\x81 bb@y.jp") << int(Encoding::UTF8)
                                        << QStringList{"aa@x.jp", "bb@y.jp"};
-        QTest::newRow("invalid ISO-2022-JP")
-            << QByteArray("aa@x.jp \x1b$B\x7f\x7f\x1b(B \x1b$Z bb@y.jp") << int(Encoding::ISO2022JP)
-            << QStringList{"aa@x.jp", "bb@y.jp"};
+        QTest::newRow("invalid ISO-2022-JP") << QByteArray("aa@x.jp \x1b$B\x7f\x7f\x1b(B \x1b$Z bb@y.jp")
+                                             << int(Encoding::ISO2022JP) << QStringList{"aa@x.jp", "bb@y.jp"};
         QTest::newRow("cut character at the end")
             << QByteArray("aa@x.jp \xe3\x81") << int(Encoding::UTF8) << QStringList{"aa@x.jp"};
         QTest::newRow("cut Shift_JIS at the end")
@@ -141,7 +143,8 @@ private slots:
         QVERIFY(::mkfifo(qPrintable(root.filePath(QStringLiteral("drop/b.fifo"))), 0600) == 0);
         QVERIFY(writeFile(root.filePath(QStringLiteral("drop/c.txt")), "cc@c.jp"));
         // A link to a file that does not exist.
-        QVERIFY(QFile::link(root.filePath(QStringLiteral("drop/nowhere.txt")), root.filePath(QStringLiteral("drop/d.txt"))));
+        QVERIFY(QFile::link(root.filePath(QStringLiteral("drop/nowhere.txt")),
+                            root.filePath(QStringLiteral("drop/d.txt"))));
         FakeServices fake;
         mainWindow w(&fake);
         w.openFile(root.filePath(QStringLiteral("drop")));
@@ -275,7 +278,10 @@ private slots:
             QVERIFY(rows.contains(QStringLiteral("cc@two.jp")));
         }
         // The duplicate-removal command ran last, whatever STOP did before.
-        QCOMPARE(rows.count(QStringLiteral("aa@one.jp"), Qt::CaseInsensitive), scanned ? 1 : 0);
+        const auto copies = std::count_if(rows.begin(), rows.end(), [](const QString& r) {
+            return r.compare(QStringLiteral("aa@one.jp"), Qt::CaseInsensitive) == 0;
+        });
+        QCOMPARE(copies, scanned ? 1 : 0);
         QVERIFY(!seen.isEmpty());
     }
 

@@ -76,7 +76,7 @@ version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 depends=",$(field Depends | tr -d ' '),"
 for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libpcre2-8-0 libuchardet0 \
     fonts-noto-cjk qt6-translations-l10n; do
-    [[ $depends =~ ,$p[,\(] ]] || fail "Depends lacks $p"
+    [[ $depends == *",$p,"* || $depends == *",$p("* ]] || fail "Depends lacks $p"
 done
 
 echo "== installed tree"

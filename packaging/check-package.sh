@@ -52,7 +52,10 @@ dpkg-deb -c "$deb" | tee "$work/contents.txt"
 awk '$1 ~ /^-/ {print $NF}' "$work/contents.txt" | sort >"$work/files.txt"
 {
     echo ./usr/bin/quillon
-    [ -x "$build_dir/quillon-extract" ] && echo ./usr/bin/quillon-extract
+    # The command-line extractor, once the build makes one.
+    if [ -n "$(find "$build_dir" -name quillon-extract -type f -perm -u+x -not -path '*/CMakeFiles/*' -print -quit)" ]; then
+        echo ./usr/bin/quillon-extract
+    fi
     echo ./usr/share/applications/org.quillon.Quillon.desktop
     echo ./usr/share/metainfo/org.quillon.Quillon.metainfo.xml
     echo ./usr/share/icons/hicolor/scalable/apps/quillon.svg

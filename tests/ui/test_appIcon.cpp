@@ -31,7 +31,8 @@ private slots:
         const QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
         const QImage file(QStringLiteral(":/quillon/icons/quillon-%1.png").arg(size));
         QVERIFY(!file.isNull());
-        QCOMPARE(image.convertToFormat(QImage::Format_ARGB32), file.convertToFormat(QImage::Format_ARGB32));
+        QCOMPARE(image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                 file.convertToFormat(QImage::Format_ARGB32_Premultiplied));
     }
 
     void aboutWindowDrawsTheApplicationIcon() {

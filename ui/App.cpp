@@ -1,5 +1,6 @@
 #include "ui/App.h"
 
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QStandardPaths>
@@ -7,11 +8,28 @@
 
 namespace quillon {
 
+namespace {
+
+// The application icon, built into the program from packaging/icons; every
+// window shows it, the about window draws it.
+QIcon applicationIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/quillon/icons/quillon-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+} // namespace
+
 App::App(int& argc, char** argv, std::filesystem::path prefFolder)
     : QApplication(argc, argv), m_prefs(prefFolder.empty() ? defaultPrefFolder() : std::move(prefFolder)) {
     setApplicationName(QStringLiteral("Quillon"));
     setApplicationDisplayName(QStringLiteral("Quillon"));
     setApplicationVersion(QStringLiteral(QUILLON_VERSION));
+    // Desktop integration: the menu entry's name (packaging/) and the icon.
+    setDesktopFileName(QStringLiteral("org.quillon.Quillon"));
+    setWindowIcon(applicationIcon());
     loadTranslations();
 }
 

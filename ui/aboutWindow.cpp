@@ -5,6 +5,7 @@
 #include "ui/mainWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QPointer>
 
@@ -41,6 +42,12 @@ aboutWindow::aboutWindow(QWidget* parent) : QDialog(parent) {
     StaticText5->setFont(japaneseFont(10));
     StaticText5->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     StaticText5_Open();
+
+    // The application icon in the free corner under the description.
+    auto* appIcon = new QLabel(this);
+    appIcon->setObjectName(QStringLiteral("appIcon"));
+    appIcon->setGeometry(pt(20), pt(138), pt(48), pt(48));
+    appIcon->setPixmap(QApplication::windowIcon().pixmap(QSize(pt(48), pt(48))));
 
     // "閉じる" (Ctrl+W) closes this window while it is in front.
     auto* closeitem = new QAction(QStringLiteral("閉じる"), this);

@@ -5,6 +5,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <memory>
+
 namespace quillon {
 
 Job::Job(mainWindow& window) : w(window) {}
@@ -33,6 +35,21 @@ void Job::runOnWorker(std::function<void()> work, std::function<void()> then) {
         then();
     });
     m_thread->start();
+}
+
+JobContext Job::listStepContext() {
+    using namespace std::chrono_literals;
+    auto throttle = std::make_shared<Throttle>(50ms);
+    JobContext ctx;
+    ctx.stop = &w.AddressBox1.exeStop;
+    ctx.progress = [this, throttle](std::int64_t maximum, std::int64_t value) {
+        if (throttle->due()) {
+            post([this, maximum, value] {
+                w.AddressBox1_progChange(static_cast<int>(maximum), static_cast<int>(value));
+            });
+        }
+    };
+    return ctx;
 }
 
 void Job::post(std::function<void()> fn) {

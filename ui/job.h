@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/jobContext.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -38,6 +40,10 @@ protected:
     void runOnWorker(std::function<void()> work, std::function<void()> then);
     // Calls `fn` on the UI thread, after everything posted before it.
     void post(std::function<void()> fn);
+    // The context of a list operation on a worker: STOP is the list's
+    // exeStop, and its progress reaches the list's progChange handler at most
+    // every 50 ms.
+    JobContext listStepContext();
 
     mainWindow& w;
 

@@ -106,22 +106,8 @@ void searchThread::scanSource() {
         const std::u16string utf16 = m_source.text.toStdU16String();
         std::string text = convModule::utf16ToUTF8(utf16);
         ++m_read;
-        std::string sample = convModule::guessSample(text);
-        post([this, sample = std::move(sample)] { w.outStr(sample); });
-        std::int64_t maximum = 0;
-        std::int64_t value = 0;
-        JobContext ctx;
-        ctx.stop = &w.stop;
-        ctx.progress = [&](std::int64_t m, std::int64_t v) {
-            maximum = m;
-            value = v;
-            if (throttle.due() || batch.size() >= kMaxBatch) {
-                flush(batch, maximum, value);
-            }
-        };
-        pipeline::extractAddresses(
-            std::move(text), [&](std::string_view address) { batch.emplace_back(address); }, ctx);
-        flush(batch, maximum, value);
+        post([this, sample = convModule::guessSample(text)] { w.outStr(sample); });
+        scanText(std::move(text), batch, throttle);
     }
 }
 
@@ -141,9 +127,14 @@ void searchThread::scanFile(const std::string& path, std::vector<std::string>& b
     m_invalidBytes += converted.invalid;
     ++m_read;
     post([this, sample = std::move(sample)] { w.outStr(sample); });
+    scanText(std::move(converted.text), batch, throttle);
+}
 
+void searchThread::scanText(std::string text, std::vector<std::string>& batch, Throttle& throttle) {
     std::int64_t maximum = 0;
     std::int64_t value = 0;
+    JobContext ctx;
+    ctx.stop = &w.stop;
     ctx.progress = [&](std::int64_t m, std::int64_t v) {
         maximum = m;
         value = v;
@@ -152,7 +143,7 @@ void searchThread::scanFile(const std::string& path, std::vector<std::string>& b
         }
     };
     pipeline::extractAddresses(
-        std::move(converted.text), [&](std::string_view address) { batch.emplace_back(address); }, ctx);
+        std::move(text), [&](std::string_view address) { batch.emplace_back(address); }, ctx);
     flush(batch, maximum, value);
 }
 
@@ -201,17 +192,8 @@ void searchThread::runNextStep() {
 
     runOnWorker(
         [this, kind = step.kind] {
-            auto throttle = std::make_shared<Throttle>(50ms);
-            JobContext ctx;
-            ctx.stop = &w.AddressBox1.exeStop;
-            ctx.progress = [this, throttle](std::int64_t maximum, std::int64_t value) {
-                if (throttle->due()) {
-                    post([this, maximum, value] {
-                        w.AddressBox1_progChange(static_cast<int>(maximum), static_cast<int>(value));
-                    });
-                }
-            };
-            m_stepStopped = pipeline::runPostStep(kind, m_rows, m_settings, w.AddressBox1.correctAdd, ctx);
+            m_stepStopped =
+                pipeline::runPostStep(kind, m_rows, m_settings, w.AddressBox1.correctAdd, listStepContext());
         },
         [this, kind = step.kind] {
             w.checkInRows(std::move(m_rows));

@@ -44,6 +44,7 @@ private:
 
     void scanSource(); // worker thread
     void scanFile(const std::string& path, std::vector<std::string>& batch, Throttle& throttle);
+    void scanText(std::string text, std::vector<std::string>& batch, Throttle& throttle);
     void flush(std::vector<std::string>& batch, std::int64_t maximum, std::int64_t value);
     void scanEnded();
     void runNextStep();

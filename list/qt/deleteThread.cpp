@@ -9,8 +9,6 @@
 
 namespace quillon {
 
-using namespace std::chrono_literals;
-
 deleteThread::deleteThread(mainWindow& window) : Job(window) {}
 
 deleteThread::~deleteThread() {
@@ -23,21 +21,7 @@ void deleteThread::Run() {
     w.setStatus(QStringLiteral("重複アドレスを削除しています..."));
     w.AddressBox1.exeStop = false;
     m_rows = w.checkOutRows();
-    runOnWorker(
-        [this] {
-            auto throttle = std::make_shared<Throttle>(50ms);
-            JobContext ctx;
-            ctx.stop = &w.AddressBox1.exeStop;
-            ctx.progress = [this, throttle](std::int64_t maximum, std::int64_t value) {
-                if (throttle->due()) {
-                    post([this, maximum, value] {
-                        w.AddressBox1_progChange(static_cast<int>(maximum), static_cast<int>(value));
-                    });
-                }
-            };
-            m_stopped = listOps::deleteByColumn(m_rows, 1, ctx);
-        },
-        [this] { ended(); });
+    runOnWorker([this] { m_stopped = listOps::deleteByColumn(m_rows, 1, listStepContext()); }, [this] { ended(); });
 }
 
 void deleteThread::ended() {

@@ -1,5 +1,7 @@
 #include "list/inteliBox.h"
 
+#include <algorithm>
+
 #include "list/listOps.h"
 
 #include <tuple>
@@ -45,6 +47,20 @@ void inteliBox::setSelected(std::int64_t r, bool selected) {
     m_rows[static_cast<std::size_t>(r)].selected = selected;
     if (m_observer != nullptr) {
         m_observer->rowsChanged(r, r);
+    }
+}
+
+void inteliBox::setSelectedRange(std::int64_t first, std::int64_t last, bool selected) {
+    first = std::max<std::int64_t>(first, 0);
+    last = std::min(last, ListCount() - 1);
+    if (first > last) {
+        return;
+    }
+    for (std::int64_t r = first; r <= last; ++r) {
+        m_rows[static_cast<std::size_t>(r)].selected = selected;
+    }
+    if (m_observer != nullptr) {
+        m_observer->rowsChanged(first, last);
     }
 }
 

@@ -53,6 +53,8 @@ public:
     void setCellCheck(std::int64_t r, bool checked);
     bool Selected(std::int64_t r) const { return row(r).selected; }
     void setSelected(std::int64_t r, bool selected);
+    // Rows first to last (inclusive) selected or not, with one notification.
+    void setSelectedRange(std::int64_t first, std::int64_t last, bool selected);
     void AddRow(AddressRow row);
     void AddRows(std::vector<AddressRow> rows);
     void RemoveRow(std::int64_t r);

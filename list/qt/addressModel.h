@@ -26,6 +26,7 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
     void setPalette(const QPalette& palette) { m_palette = palette; }
+    addressBox& box() { return m_box; }
 
     // ListObserver
     void listAboutToReset() override;

@@ -48,11 +48,74 @@ AddressView::AddressView(QWidget* parent) : QTableView(parent) {
 }
 
 void AddressView::setAddressModel(AddressModel* model) {
+    m_model = model;
     setModel(model);
     connect(model, &AddressModel::scrollRequested, this, &AddressView::scrollToRow);
     connect(model, &AddressModel::listEnabledChanged, this, &QWidget::setEnabled);
-    connect(model, &QAbstractItemModel::modelReset, this, &AddressView::applyColumnWidths);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        applyColumnWidths();
+        selectFromList(0, m_model->rowCount() - 1);
+    });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                selectFromList(topLeft.row(), bottomRight.row());
+            });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &AddressView::selectionToList);
     applyColumnWidths();
+}
+
+void AddressView::selectFromList(int first, int last) {
+    if (m_syncing || m_model == nullptr || first > last) {
+        return;
+    }
+    // Qt's selection gets slow with many separate ranges; past this many the
+    // rows are only painted as selected (by the model), not reported so.
+    constexpr qsizetype kMaxRanges = 2000;
+    m_syncing = true;
+    const addressBox& box = m_model->box();
+    const int columns = m_model->columnCount() - 1;
+    const bool whole = first == 0 && last == m_model->rowCount() - 1;
+    QItemSelection select;
+    QItemSelection deselect;
+    int r = first;
+    while (r <= last && select.size() <= kMaxRanges) {
+        const bool on = box.row(r).selected;
+        int end = r;
+        while (end + 1 <= last && box.row(end + 1).selected == on) {
+            ++end;
+        }
+        const QItemSelectionRange range(m_model->index(r, 0), m_model->index(end, columns));
+        if (on) {
+            select.append(range);
+        } else if (!whole) {
+            deselect.append(range);
+        }
+        r = end + 1;
+    }
+    if (whole) {
+        selectionModel()->clearSelection();
+    } else if (!deselect.isEmpty()) {
+        selectionModel()->select(deselect, QItemSelectionModel::Deselect);
+    }
+    if (!select.isEmpty() && select.size() <= kMaxRanges) {
+        selectionModel()->select(select, QItemSelectionModel::Select);
+    }
+    m_syncing = false;
+}
+
+void AddressView::selectionToList(const QItemSelection& selected, const QItemSelection& deselected) {
+    if (m_syncing || m_model == nullptr) {
+        return;
+    }
+    m_syncing = true;
+    addressBox& box = m_model->box();
+    for (const QItemSelectionRange& range : deselected) {
+        box.setSelectedRange(range.top(), range.bottom(), false);
+    }
+    for (const QItemSelectionRange& range : selected) {
+        box.setSelectedRange(range.top(), range.bottom(), true);
+    }
+    m_syncing = false;
 }
 
 void AddressView::scrollToRow(int row) {

@@ -30,6 +30,15 @@ protected:
 
 private:
     void applyColumnWidths();
+    // The list's selected rows and the view's selection are one and the
+    // same: what the user selects is written to the list, and what the list
+    // selects (the suspicious-address check) is shown as the view's selection,
+    // so that assistive technology reports it too.
+    void selectFromList(int first, int last);
+    void selectionToList(const QItemSelection& selected, const QItemSelection& deselected);
+
+    AddressModel* m_model = nullptr;
+    bool m_syncing = false;
 };
 
 } // namespace quillon

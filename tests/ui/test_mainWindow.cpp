@@ -404,6 +404,14 @@ private slots:
         QVERIFY(w.AddressBox1.CellCheck(1));
         QVERIFY(w.AddressBox1.Selected(1));
         QVERIFY(!w.AddressBox1.Selected(0));
+        // The view reports the same selection, and what the user selects
+        // becomes the list's selection.
+        QItemSelectionModel* selection = w.AddressBox1View->selectionModel();
+        QVERIFY(selection->isRowSelected(1, {}));
+        QVERIFY(!selection->isRowSelected(0, {}));
+        w.AddressBox1View->selectRow(0);
+        QVERIFY(w.AddressBox1.Selected(0));
+        QVERIFY(!w.AddressBox1.Selected(1));
     }
 
     void exportWritesTheChosenLayoutInShiftJis() {

@@ -79,16 +79,20 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
     FileRead r;
     constexpr std::size_t kChunk = std::size_t{4} << 20;
     try {
-        r.bytes.reserve(static_cast<std::size_t>(st.st_size));
+        // Room for the size the file has now and one byte more, so that the
+        // end is seen without growing; a file that grows meanwhile gets more.
+        // (Not a chunk ahead: a folder of many small files would clear
+        // megabytes for each.)
+        r.bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
         std::size_t used = 0;
         while (true) {
             if (ctx.stopRequested()) {
                 return failed(ReadError::Stopped);
             }
-            if (r.bytes.size() < used + kChunk) {
-                r.bytes.resize(std::max(used + kChunk, static_cast<std::size_t>(st.st_size) + 1));
+            if (used == r.bytes.size()) {
+                r.bytes.resize(used + std::max(kChunk, used / 2));
             }
-            const ssize_t got = ::read(fd, r.bytes.data() + used, r.bytes.size() - used);
+            const ssize_t got = ::read(fd, r.bytes.data() + used, std::min(r.bytes.size() - used, kChunk));
             if (got < 0) {
                 if (errno == EINTR || errno == EAGAIN) {
                     continue;
@@ -101,7 +105,9 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
             used += static_cast<std::size_t>(got);
         }
         r.bytes.resize(used);
-        r.bytes.shrink_to_fit();
+        if (r.bytes.capacity() - used > kChunk) {
+            r.bytes.shrink_to_fit(); // a copy: only worth it when much is spare
+        }
     } catch (const std::bad_alloc&) {
         return failed(ReadError::TooLarge);
     } catch (const std::length_error&) {

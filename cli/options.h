@@ -16,23 +16,23 @@ enum class OutputFormat { Export, Tsv };
 // from the preferences file is optional here: unset means "as the
 // preferences say".
 struct Options {
-    std::vector<std::string> inputs; // files and folders in the order given; "-" is standard input
+    std::vector<std::string> inputs;    // files and folders in the order given; "-" is standard input
     Encoding encoding = Encoding::None; // None: guessed per source
 
-    bool noPrefs = false;     // the built-in defaults instead of the preferences file
-    std::string prefs;        // the folder that holds "Quillon.prefs" (or that file); empty: the user's folder
+    bool noPrefs = false; // the built-in defaults instead of the preferences file
+    std::string prefs;    // the folder that holds "Quillon.prefs" (or that file); empty: the user's folder
     std::optional<bool> dedupe;
     std::optional<bool> sort;
     std::optional<bool> check;
-    std::optional<std::string> filter;     // the filter text, split as the preferences window splits it
-    std::optional<bool> filterMarks;       // true: check the matching rows; false: remove them
-    std::optional<std::int32_t> layout;    // export layout code 4, 6 or 14
-    std::optional<std::int32_t> perLine;   // n of layout 14
-    std::optional<bool> blankLine;         // needYohaku
+    std::optional<std::string> filter;   // the filter text, split as the preferences window splits it
+    std::optional<bool> filterMarks;     // true: check the matching rows; false: remove them
+    std::optional<std::int32_t> layout;  // export layout code 4, 6 or 14
+    std::optional<std::int32_t> perLine; // n of layout 14
+    std::optional<bool> blankLine;       // needYohaku
 
     OutputFormat format = OutputFormat::Export;
-    bool utf8Output = false;  // the export layouts in UTF-8 instead of Shift_JIS
-    std::string output;       // empty: standard output
+    bool utf8Output = false; // the export layouts in UTF-8 instead of Shift_JIS
+    std::string output;      // empty: standard output
     bool quiet = false;
 
     bool help = false;

@@ -91,8 +91,8 @@ std::string tailThatFits(std::string_view text, int cells) {
 // place at most ten times a second and wiped before any message.
 class Reporter {
 public:
-    Reporter(RunIo& io, bool quiet) : m_err(*io.err), m_progress(io.progress && !quiet), m_quiet(quiet),
-                                      m_columns(std::max(io.columns, 20)) {}
+    Reporter(RunIo& io, bool quiet)
+        : m_err(*io.err), m_progress(io.progress && !quiet), m_quiet(quiet), m_columns(std::max(io.columns, 20)) {}
 
     void error(const std::string& text) {
         wipe();
@@ -112,8 +112,8 @@ public:
     }
     void scanned(std::int64_t maximum, std::int64_t value) {
         if (maximum > 0) {
-            m_currentDone = static_cast<std::uint64_t>(static_cast<double>(m_currentSize) *
-                                                       static_cast<double>(value) / static_cast<double>(maximum));
+            m_currentDone = static_cast<std::uint64_t>(static_cast<double>(m_currentSize) * static_cast<double>(value) /
+                                                       static_cast<double>(maximum));
         }
         draw(false);
     }
@@ -266,8 +266,8 @@ private:
         convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_options.encoding, sample);
         std::string().swap(read.bytes);
         if (converted.invalid > 0) {
-            m_reporter.warning(name + ": " + std::to_string(converted.invalid) +
-                               " byte sequences invalid in " + convModule::encodingName(converted.used) +
+            m_reporter.warning(name + ": " + std::to_string(converted.invalid) + " byte sequences invalid in " +
+                               convModule::encodingName(converted.used) +
                                " were replaced with U+FFFD (see --encoding)");
         }
         std::vector<std::string> found;

@@ -12,18 +12,18 @@
 namespace quillon::cli {
 
 // Exit statuses of quillon-extract.
-inline constexpr int kExitOk = 0;       // every input was read and the output written
-inline constexpr int kExitPartial = 1;  // some input could not be read, or the output not written
-inline constexpr int kExitUsage = 2;    // bad arguments
+inline constexpr int kExitOk = 0;      // every input was read and the output written
+inline constexpr int kExitPartial = 1; // some input could not be read, or the output not written
+inline constexpr int kExitUsage = 2;   // bad arguments
 
 // Where a run reads and writes; main() fills it from the process, tests from
 // pipes, temporary files and string streams.
 struct RunIo {
-    int inFd = 0;                  // read for the input "-"
-    int outFd = 1;                 // the output when no --output is given
-    std::ostream* err = nullptr;   // messages and the progress line
-    bool progress = false;         // draw the progress line (err is a terminal)
-    int columns = 80;              // the width of that terminal
+    int inFd = 0;                // read for the input "-"
+    int outFd = 1;               // the output when no --output is given
+    std::ostream* err = nullptr; // messages and the progress line
+    bool progress = false;       // draw the progress line (err is a terminal)
+    int columns = 80;            // the width of that terminal
     // The environment, for the user's preferences folder (returns nullptr for
     // an unset variable).
     std::function<const char*(const char*)> getenv;

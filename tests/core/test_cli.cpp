@@ -54,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(o.encoding, Encoding::None);
                      EXPECT_FALSE(o.noPrefs || o.quiet || o.utf8Output || o.help || o.version);
                      EXPECT_TRUE(o.prefs.empty() && o.output.empty());
-                     EXPECT_FALSE(o.dedupe || o.sort || o.check || o.filter || o.filterMarks || o.layout ||
-                                  o.perLine || o.blankLine);
+                     EXPECT_FALSE(o.dedupe || o.sort || o.check || o.filter || o.filterMarks || o.layout || o.perLine ||
+                                  o.blankLine);
                      EXPECT_EQ(o.format, cli::OutputFormat::Export);
                  }},
         GoodArgs{"PathsAndOptionsMixedKeepTheirOrder",
@@ -78,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
         GoodArgs{"EncodingAfterEquals",
                  {"--encoding=euc_jp", "x"},
                  [](const cli::Options& o) { EXPECT_EQ(o.encoding, Encoding::EucJP); }},
-        GoodArgs{"ShortEncoding", {"-e", "iso-2022-jp", "x"},
+        GoodArgs{"ShortEncoding",
+                 {"-e", "iso-2022-jp", "x"},
                  [](const cli::Options& o) { EXPECT_EQ(o.encoding, Encoding::ISO2022JP); }},
         GoodArgs{"GuessAfterAnotherChoice",
                  {"--encoding", "utf-8", "--encoding", "guess", "x"},
@@ -102,12 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(o.filter, std::string("-a@b.jp,***@c.jp"));
                      EXPECT_EQ(o.filterMarks, true);
                  }},
-        GoodArgs{"LayoutLine", {"--layout", "line", "x"},
+        GoodArgs{"LayoutLine",
+                 {"--layout", "line", "x"},
                  [](const cli::Options& o) {
                      EXPECT_EQ(o.layout, Settings::kLayoutLine);
                      EXPECT_FALSE(o.perLine);
                  }},
-        GoodArgs{"LayoutComma", {"--layout=comma", "x"},
+        GoodArgs{"LayoutComma",
+                 {"--layout=comma", "x"},
                  [](const cli::Options& o) { EXPECT_EQ(o.layout, Settings::kLayoutComma); }},
         GoodArgs{"LayoutNPerLine",
                  {"--layout", "3", "--blank-line", "x"},
@@ -122,10 +125,11 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(o.format, cli::OutputFormat::Tsv);
                      EXPECT_EQ(o.output, "out.tsv");
                  }},
-        GoodArgs{"Utf8Output", {"--output-encoding", "UTF-8", "x"},
+        GoodArgs{"Utf8Output",
+                 {"--output-encoding", "UTF-8", "x"},
                  [](const cli::Options& o) { EXPECT_TRUE(o.utf8Output); }},
-        GoodArgs{"Prefs", {"--prefs", "/some/where", "x"},
-                 [](const cli::Options& o) { EXPECT_EQ(o.prefs, "/some/where"); }},
+        GoodArgs{
+            "Prefs", {"--prefs", "/some/where", "x"}, [](const cli::Options& o) { EXPECT_EQ(o.prefs, "/some/where"); }},
         GoodArgs{"NoPrefs", {"--no-prefs", "x"}, [](const cli::Options& o) { EXPECT_TRUE(o.noPrefs); }},
         GoodArgs{"HelpNeedsNoInput", {"--help"}, [](const cli::Options& o) { EXPECT_TRUE(o.help); }},
         GoodArgs{"VersionNeedsNoInput", {"--version"}, [](const cli::Options& o) { EXPECT_TRUE(o.version); }}));
@@ -186,13 +190,30 @@ INSTANTIATE_TEST_SUITE_P(
 // The help names every option, and every option it names is accepted.
 TEST(CliHelp, ListsEveryOptionTheParserTakes) {
     const std::string help = cli::helpText();
-    const std::vector<std::vector<std::string>> options = {
-        {"--encoding", "utf-8"}, {"-e", "utf-8"},          {"--prefs", "p"},        {"--no-prefs"},
-        {"--dedupe"},            {"--no-dedupe"},          {"--sort"},              {"--no-sort"},
-        {"--check"},             {"--no-check"},           {"--filter", "a"},       {"--filter-action", "remove"},
-        {"--layout", "line"},    {"--blank-line"},         {"--no-blank-line"},     {"--output-encoding", "utf-8"},
-        {"--format", "tsv"},     {"--output", "f"},        {"-o", "f"},             {"--quiet"},
-        {"-q"},                  {"--help"},               {"-h"},                  {"--version"}};
+    const std::vector<std::vector<std::string>> options = {{"--encoding", "utf-8"},
+                                                           {"-e", "utf-8"},
+                                                           {"--prefs", "p"},
+                                                           {"--no-prefs"},
+                                                           {"--dedupe"},
+                                                           {"--no-dedupe"},
+                                                           {"--sort"},
+                                                           {"--no-sort"},
+                                                           {"--check"},
+                                                           {"--no-check"},
+                                                           {"--filter", "a"},
+                                                           {"--filter-action", "remove"},
+                                                           {"--layout", "line"},
+                                                           {"--blank-line"},
+                                                           {"--no-blank-line"},
+                                                           {"--output-encoding", "utf-8"},
+                                                           {"--format", "tsv"},
+                                                           {"--output", "f"},
+                                                           {"-o", "f"},
+                                                           {"--quiet"},
+                                                           {"-q"},
+                                                           {"--help"},
+                                                           {"-h"},
+                                                           {"--version"}};
     for (const auto& option : options) {
         EXPECT_NE(help.find(option[0]), std::string::npos) << option[0];
         std::vector<std::string> args = option;
@@ -395,21 +416,24 @@ std::string longSjis() {
     return out + "\x83\x41" + "bc@d.jp";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, CliEncoding,
-    ::testing::Values(EncodingCase{"ShiftJIS", "\x83\x41"
-                                               "bc@d.jp",
-                                   "shift_jis", "bc@d.jp", false},
-                      EncodingCase{"ShiftJISReadAsUTF8", "\x83\x41"
-                                                         "bc@d.jp",
-                                   "utf-8", "Abc@d.jp", true},
-                      EncodingCase{"EucJP", "\xa5\xa2"
-                                            "bc@d.jp",
-                                   "euc-jp", "bc@d.jp", false},
-                      EncodingCase{"Cp932Extension", "\x87\x40\x87\x40"
-                                                     "xy@d.jp",
-                                   "shift_jis", "xy@d.jp", false},
-                      EncodingCase{"Guessed", longSjis(), "guess", "bc@d.jp", false}));
+INSTANTIATE_TEST_SUITE_P(Cli, CliEncoding,
+                         ::testing::Values(EncodingCase{"ShiftJIS",
+                                                        "\x83\x41"
+                                                        "bc@d.jp",
+                                                        "shift_jis", "bc@d.jp", false},
+                                           EncodingCase{"ShiftJISReadAsUTF8",
+                                                        "\x83\x41"
+                                                        "bc@d.jp",
+                                                        "utf-8", "Abc@d.jp", true},
+                                           EncodingCase{"EucJP",
+                                                        "\xa5\xa2"
+                                                        "bc@d.jp",
+                                                        "euc-jp", "bc@d.jp", false},
+                                           EncodingCase{"Cp932Extension",
+                                                        "\x87\x40\x87\x40"
+                                                        "xy@d.jp",
+                                                        "shift_jis", "xy@d.jp", false},
+                                           EncodingCase{"Guessed", longSjis(), "guess", "bc@d.jp", false}));
 
 TEST_F(CliRunTest, TsvShowsChecksAndTheDomain) {
     file("a.txt", "ok@example.jp bad@example.invalid ok@example.jp");
@@ -436,8 +460,8 @@ class CliLayout : public CliRunTest, public ::testing::WithParamInterface<Layout
 TEST_P(CliLayout, WritesTheExportBytes) {
     file("a.txt", "aa@a.jp bb@b.jp cc@c.jp dd@d.jp ee@e.jp");
     for (const char* encoding : {"shift_jis", "utf-8"}) {
-        const CliRun r = run(plus({"--no-prefs", "--no-sort", "--output-encoding", encoding, path("a.txt").string()},
-                                  GetParam().args));
+        const CliRun r = run(
+            plus({"--no-prefs", "--no-sort", "--output-encoding", encoding, path("a.txt").string()}, GetParam().args));
         EXPECT_EQ(r.status, cli::kExitOk) << r.err;
         EXPECT_EQ(r.out, GetParam().expected) << encoding;
     }
@@ -445,15 +469,14 @@ TEST_P(CliLayout, WritesTheExportBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliLayout,
-    ::testing::Values(LayoutCase{"DefaultIsOnePerLine", {}, "aa@a.jp\rbb@b.jp\rcc@c.jp\rdd@d.jp\ree@e.jp\r"},
-                      LayoutCase{"Line", {"--layout", "line", "--blank-line"},
-                                 "aa@a.jp\rbb@b.jp\rcc@c.jp\rdd@d.jp\ree@e.jp\r"},
-                      LayoutCase{"Comma", {"--layout", "comma"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"},
-                      LayoutCase{"TwoPerLine", {"--layout", "2"}, "aa@a.jp,bb@b.jp\rcc@c.jp,dd@d.jp\ree@e.jp"},
-                      LayoutCase{"TwoPerLineBlank",
-                                 {"--layout", "2", "--blank-line"},
-                                 "aa@a.jp,bb@b.jp\r\rcc@c.jp,dd@d.jp\r\ree@e.jp"},
-                      LayoutCase{"FivePerLineIsOneLine", {"--layout", "5"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"}));
+    ::testing::Values(
+        LayoutCase{"DefaultIsOnePerLine", {}, "aa@a.jp\rbb@b.jp\rcc@c.jp\rdd@d.jp\ree@e.jp\r"},
+        LayoutCase{"Line", {"--layout", "line", "--blank-line"}, "aa@a.jp\rbb@b.jp\rcc@c.jp\rdd@d.jp\ree@e.jp\r"},
+        LayoutCase{"Comma", {"--layout", "comma"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"},
+        LayoutCase{"TwoPerLine", {"--layout", "2"}, "aa@a.jp,bb@b.jp\rcc@c.jp,dd@d.jp\ree@e.jp"},
+        LayoutCase{
+            "TwoPerLineBlank", {"--layout", "2", "--blank-line"}, "aa@a.jp,bb@b.jp\r\rcc@c.jp,dd@d.jp\r\ree@e.jp"},
+        LayoutCase{"FivePerLineIsOneLine", {"--layout", "5"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"}));
 
 TEST_F(CliRunTest, OutputFileIsWrittenAndTheTerminalOutputLeftEmpty) {
     file("a.txt", "aa@a.jp bb@b.jp");
@@ -492,20 +515,21 @@ TEST_P(CliFilter, RemovesOrChecksTheMatches) {
     EXPECT_EQ(r.out, c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, CliFilter,
-    ::testing::Values(
-        FilterCase{"WholeAddressRemoved", "spam@bad.jp", "remove",
-                   tsvRow("keep@ok.jp") + tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")},
-        FilterCase{"WholeAddressChecked", "spam@bad.jp", "check",
-                   tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp", true) + tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")},
-        FilterCase{"DomainAndAccountRemoved", "***@spam.jp,boss@***", "remove",
-                   tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp")},
-        FilterCase{"DomainChecked", "***@ok.jp", "check",
-                   tsvRow("keep@ok.jp", true) + tsvRow("Spam@Bad.jp") + tsvRow("boss@ok.jp", true) +
-                       tsvRow("xy@spam.jp")},
-        FilterCase{"EmptyFilterChangesNothing", "", "remove",
-                   tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp") + tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")}));
+INSTANTIATE_TEST_SUITE_P(Cli, CliFilter,
+                         ::testing::Values(FilterCase{"WholeAddressRemoved", "spam@bad.jp", "remove",
+                                                      tsvRow("keep@ok.jp") + tsvRow("boss@ok.jp") +
+                                                          tsvRow("xy@spam.jp")},
+                                           FilterCase{"WholeAddressChecked", "spam@bad.jp", "check",
+                                                      tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp", true) +
+                                                          tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")},
+                                           FilterCase{"DomainAndAccountRemoved", "***@spam.jp,boss@***", "remove",
+                                                      tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp")},
+                                           FilterCase{"DomainChecked", "***@ok.jp", "check",
+                                                      tsvRow("keep@ok.jp", true) + tsvRow("Spam@Bad.jp") +
+                                                          tsvRow("boss@ok.jp", true) + tsvRow("xy@spam.jp")},
+                                           FilterCase{"EmptyFilterChangesNothing", "", "remove",
+                                                      tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp") +
+                                                          tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")}));
 
 // ---- Preferences ------------------------------------------------------------------
 
@@ -573,8 +597,8 @@ TEST_F(CliRunTest, PreferencesAreHonouredAndLeftUnchanged) {
     EXPECT_EQ(r.out, "aa@a.jp,bb@b.jp");
     r = run({"--prefs", path("home/.config/Quillon").string(), "--filter", "", path("a.txt").string()});
     EXPECT_EQ(r.out, "aa@a.jp,bb@b.jp\r\raa@a.jp,cc@c.jp");
-    r = run({"--prefs", path("home/.config/Quillon/Quillon.prefs").string(), "--filter-action", "check",
-             "--format", "tsv", path("a.txt").string()});
+    r = run({"--prefs", path("home/.config/Quillon/Quillon.prefs").string(), "--filter-action", "check", "--format",
+             "tsv", path("a.txt").string()});
     EXPECT_EQ(r.out, tsvRow("aa@a.jp") + tsvRow("bb@b.jp") + tsvRow("aa@a.jp") + tsvRow("cc@c.jp", true));
     r = run({"--no-prefs", path("a.txt").string()});
     EXPECT_EQ(r.out, "aa@a.jp\rbb@b.jp\rcc@c.jp\r");

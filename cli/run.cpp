@@ -7,10 +7,15 @@
 #include "extract/pipeline.h"
 #include "list/addressBox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
+#include <poll.h>
+#include <stdexcept>
 #include <system_error>
 #include <unistd.h>
 
@@ -203,13 +208,21 @@ pipeline::FileRead readAll(int fd) {
     return r;
 }
 
-// Writes every byte, through short writes and interruptions. Returns 0 or
-// the errno of the failure.
+// Writes every byte, through short writes, interruptions and a descriptor
+// left non-blocking by whoever started us. Returns 0 or the errno of the
+// failure.
 int writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t put = ::write(fd, data.data(), data.size());
         if (put < 0) {
             if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd p{fd, POLLOUT, 0};
+                if (::poll(&p, 1, -1) < 0 && errno != EINTR) {
+                    return errno;
+                }
                 continue;
             }
             return errno;

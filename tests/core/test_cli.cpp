@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -308,8 +309,26 @@ protected:
         return r;
     }
 
+    // Runs with the output going to `outFd` and no standard input; the
+    // messages land in m_err.
+    int runTo(int outFd, const std::vector<std::string>& args) {
+        std::ostringstream err;
+        cli::RunIo io;
+        io.inFd = -1;
+        io.outFd = outFd;
+        io.err = &err;
+        io.getenv = [this](const char* name) -> const char* {
+            const auto it = m_env.find(name);
+            return it == m_env.end() ? nullptr : it->second.c_str();
+        };
+        const int status = cli::runMain(args, io);
+        m_err = err.str();
+        return status;
+    }
+
     fs::path m_root;
     std::map<std::string, std::string> m_env;
+    std::string m_err;
 };
 
 const std::vector<std::string> kPlain = {"--no-prefs", "--no-dedupe", "--no-sort", "--no-check", "--format", "tsv"};
@@ -485,6 +504,60 @@ TEST_F(CliRunTest, OutputFileIsWrittenAndTheTerminalOutputLeftEmpty) {
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(readFile(path("out.txt")), "aa@a.jp,bb@b.jp");
+}
+
+TEST_F(CliRunTest, OutputGoesWholeThroughANonBlockingPipe) {
+    std::string text;
+    std::string expected;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string address = "user" + std::to_string(i) + "@example.jp";
+        text += address + " ";
+        expected += address + "\r";
+    }
+    file("a.txt", text);
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+    std::string got;
+    std::thread reader([&got, fd = fds[0]] {
+        char buf[1000];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    EXPECT_EQ(runTo(fds[1], {"--no-prefs", "--no-sort", path("a.txt").string()}), cli::kExitOk);
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+}
+
+TEST_F(CliRunTest, AReaderThatGoesAwayEndsTheOutputQuietly) {
+    file("a.txt", "aa@a.jp");
+    struct sigaction ignore {};
+    struct sigaction old {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &old), 0);
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    EXPECT_EQ(runTo(fds[1], {"--no-prefs", path("a.txt").string()}), cli::kExitOk);
+    EXPECT_EQ(m_err, "");
+    ::close(fds[1]);
+    ::sigaction(SIGPIPE, &old, nullptr);
+}
+
+TEST_F(CliRunTest, FullDiskOnTheOutputIsAnError) {
+    file("a.txt", "aa@a.jp");
+    const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    EXPECT_EQ(runTo(fd, {"--no-prefs", path("a.txt").string()}), cli::kExitPartial);
+    EXPECT_NE(m_err.find("cannot write the output: "), std::string::npos) << m_err;
+    ::close(fd);
 }
 
 TEST_F(CliRunTest, OutputThatCannotBeWrittenIsAnError) {

@@ -85,6 +85,9 @@ std::string tailThatFits(std::string_view text, int cells) {
     if (first == 0) {
         return std::string(text);
     }
+    if (cells < 4) {
+        return {}; // no room for "..." and a character
+    }
     // Make room for the "...".
     while (first < chars.size() && used + 3 > cells) {
         used -= chars[first++].second;

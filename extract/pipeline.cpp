@@ -80,8 +80,10 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
     // Read in chunks so that STOP is seen during a long read.
     constexpr std::size_t kChunk = std::size_t{4} << 20;
     try {
-        // One byte more than the size tells the end of the file without a
-        // second allocation; a file that grows meanwhile grows the buffer.
+        // Room for the size the file has now and one byte more, so that the
+        // end is seen without growing; a file that grows meanwhile gets more.
+        // (Not a chunk ahead: a folder of many small files would clear
+        // megabytes for each.)
         r.bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
         std::size_t used = 0;
         while (true) {
@@ -89,10 +91,9 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
                 return failed(ReadError::Stopped);
             }
             if (used == r.bytes.size()) {
-                r.bytes.resize(r.bytes.size() * 2);
+                r.bytes.resize(used + std::max(kChunk, used / 2));
             }
-            const std::size_t want = std::min(kChunk, r.bytes.size() - used);
-            const ssize_t got = ::read(fd, r.bytes.data() + used, want);
+            const ssize_t got = ::read(fd, r.bytes.data() + used, std::min(r.bytes.size() - used, kChunk));
             if (got < 0) {
                 if (errno == EINTR || errno == EAGAIN) {
                     continue;
@@ -105,6 +106,9 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
             used += static_cast<std::size_t>(got);
         }
         r.bytes.resize(used);
+        if (r.bytes.capacity() - used > kChunk) {
+            r.bytes.shrink_to_fit(); // a copy: only worth it when much is spare
+        }
     } catch (const std::bad_alloc&) {
         return failed(ReadError::TooLarge);
     } catch (const std::length_error&) {

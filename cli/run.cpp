@@ -1,0 +1,483 @@
+#include "cli/run.h"
+
+#include "app/prefStore.h"
+#include "export/fileWriter.h"
+#include "export/listWriter.h"
+#include "extract/convModule.h"
+#include "extract/pipeline.h"
+#include "list/addressBox.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <poll.h>
+#include <stdexcept>
+#include <system_error>
+#include <unistd.h>
+
+namespace quillon::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "quillon-extract";
+constexpr const char* kStdinName = "(standard input)";
+
+std::string reasonText(const pipeline::FileRead& read) {
+    switch (read.error) {
+    case pipeline::ReadError::NotFound:
+        return "no such file or folder";
+    case pipeline::ReadError::NotRegular:
+        return "not a regular file";
+    case pipeline::ReadError::NoPermission:
+        return "permission denied";
+    case pipeline::ReadError::TooLarge:
+        return "too large to read into memory";
+    case pipeline::ReadError::Io:
+        return "read error: " + read.detail;
+    case pipeline::ReadError::None:
+    case pipeline::ReadError::Stopped:
+        break;
+    }
+    return "cannot be read";
+}
+
+std::string megabytes(std::uint64_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return buf;
+}
+
+// Columns a UTF-8 lead byte's character takes on a terminal, roughly: the
+// wide scripts from U+1100 on count two.
+int cellsOf(char32_t c) {
+    return c >= 0x1100 ? 2 : 1;
+}
+
+// The tail of `text` that fits in `cells` terminal columns, cut at a
+// character boundary, with "..." in front when it was cut.
+std::string tailThatFits(std::string_view text, int cells) {
+    std::vector<std::pair<std::size_t, int>> chars; // start byte, width
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        len = std::min(len, text.size() - i);
+        char32_t c = b;
+        if (len > 1) {
+            c = b & (0x3F >> (len - 1));
+            for (std::size_t k = 1; k < len; ++k) {
+                c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            }
+        }
+        chars.emplace_back(i, cellsOf(c));
+        i += len;
+    }
+    int used = 0;
+    std::size_t first = chars.size();
+    while (first > 0 && used + chars[first - 1].second <= cells) {
+        used += chars[--first].second;
+    }
+    if (first == 0) {
+        return std::string(text);
+    }
+    if (cells < 4) {
+        return {}; // no room for "..." and a character
+    }
+    // Make room for the "...".
+    while (first < chars.size() && used + 3 > cells) {
+        used -= chars[first++].second;
+    }
+    return "..." + std::string(text.substr(first < chars.size() ? chars[first].first : text.size()));
+}
+
+// Messages and the progress line on standard error. The line is redrawn in
+// place at most ten times a second and wiped before any message.
+class Reporter {
+public:
+    Reporter(RunIo& io, bool quiet)
+        : m_err(*io.err), m_progress(io.progress && !quiet), m_quiet(quiet), m_columns(std::max(io.columns, 20)) {}
+
+    void error(const std::string& text) {
+        wipe();
+        m_err << kProgram << ": " << text << '\n' << std::flush;
+    }
+    void warning(const std::string& text) {
+        if (!m_quiet) {
+            error("warning: " + text);
+        }
+    }
+
+    void startSource(std::string name, std::uint64_t size) {
+        m_current = std::move(name);
+        m_currentSize = size;
+        m_currentDone = 0;
+        draw(false);
+    }
+    void scanned(std::int64_t maximum, std::int64_t value) {
+        if (maximum > 0) {
+            m_currentDone = static_cast<std::uint64_t>(static_cast<double>(m_currentSize) * static_cast<double>(value) /
+                                                       static_cast<double>(maximum));
+        }
+        draw(false);
+    }
+    void endSource() {
+        ++m_files;
+        m_bytes += m_currentSize;
+        m_currentDone = 0;
+        m_currentSize = 0;
+        draw(false);
+    }
+    void phase(std::string text) {
+        m_current = std::move(text);
+        draw(true);
+    }
+    void wipe() {
+        if (m_shown) {
+            m_err << "\r\x1b[K" << std::flush;
+            m_shown = false;
+        }
+    }
+
+private:
+    void draw(bool force) {
+        if (!m_progress) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!force && m_shown && now - m_lastDraw < std::chrono::milliseconds(100)) {
+            return;
+        }
+        m_lastDraw = now;
+        std::string line = std::to_string(m_files) + (m_files == 1 ? " file, " : " files, ") +
+                           megabytes(m_bytes + m_currentDone) + "  ";
+        const int room = m_columns - 1 - static_cast<int>(line.size());
+        line += tailThatFits(m_current, std::max(room, 0));
+        m_err << "\r" << line << "\x1b[K" << std::flush;
+        m_shown = true;
+    }
+
+    std::ostream& m_err;
+    const bool m_progress;
+    const bool m_quiet;
+    const int m_columns;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_lastDraw;
+    std::string m_current;
+    std::uint64_t m_currentSize = 0;
+    std::uint64_t m_currentDone = 0;
+    std::uint64_t m_files = 0;
+    std::uint64_t m_bytes = 0;
+};
+
+// Reads a descriptor to its end (standard input: a pipe, a terminal or a file).
+pipeline::FileRead readAll(int fd) {
+    pipeline::FileRead r;
+    std::size_t used = 0;
+    try {
+        while (true) {
+            if (r.bytes.size() - used < (std::size_t{1} << 16)) {
+                r.bytes.resize(std::max<std::size_t>(r.bytes.size() * 2, std::size_t{1} << 20));
+            }
+            const ssize_t got = ::read(fd, r.bytes.data() + used, r.bytes.size() - used);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                r.error = pipeline::ReadError::Io;
+                r.detail = std::strerror(errno);
+                r.bytes.clear();
+                return r;
+            }
+            if (got == 0) {
+                break;
+            }
+            used += static_cast<std::size_t>(got);
+        }
+    } catch (const std::bad_alloc&) {
+        r = pipeline::FileRead();
+        r.error = pipeline::ReadError::TooLarge;
+        return r;
+    } catch (const std::length_error&) {
+        r = pipeline::FileRead();
+        r.error = pipeline::ReadError::TooLarge;
+        return r;
+    }
+    r.bytes.resize(used);
+    return r;
+}
+
+// Writes every byte, through short writes, interruptions and a descriptor
+// left non-blocking by whoever started us. Returns 0 or the errno of the
+// failure.
+int writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t put = ::write(fd, data.data(), data.size());
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd p{fd, POLLOUT, 0};
+                if (::poll(&p, 1, -1) < 0 && errno != EINTR) {
+                    return errno;
+                }
+                continue;
+            }
+            return errno;
+        }
+        data.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return 0;
+}
+
+// One run's sources, read and scanned one at a time into the list.
+class Extraction {
+public:
+    Extraction(const Options& o, Reporter& reporter) : m_options(o), m_reporter(reporter) { m_box.Open(); }
+
+    void addInput(const std::string& input, int inFd) {
+        if (input == "-") {
+            pipeline::FileRead read = readAll(inFd);
+            m_reporter.startSource(kStdinName, read.bytes.size());
+            scan(kStdinName, std::move(read));
+            return;
+        }
+        const fs::path path(input);
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) {
+            pipeline::walkFolder(
+                path, [&](const fs::path& file) { addFile(file); },
+                [&](const fs::path& folder, const std::string& why) {
+                    ++m_failures;
+                    m_reporter.error(folder.string() + ": cannot be listed: " + why);
+                });
+        } else {
+            addFile(path);
+        }
+    }
+
+    int failures() const { return m_failures; }
+    addressBox& box() { return m_box; }
+
+private:
+    void addFile(const fs::path& path) {
+        std::error_code ec;
+        const std::uintmax_t size = fs::file_size(path, ec);
+        m_reporter.startSource(path.string(), ec ? 0 : size);
+        scan(path.string(), pipeline::readWholeFile(path));
+    }
+
+    void scan(const std::string& name, pipeline::FileRead read) {
+        if (!read.ok()) {
+            ++m_failures;
+            m_reporter.error(name + ": " + reasonText(read));
+            return;
+        }
+        const std::string sample = convModule::guessSample(read.bytes);
+        convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_options.encoding, sample);
+        std::string().swap(read.bytes);
+        if (converted.invalid > 0) {
+            m_reporter.warning(name + ": " + std::to_string(converted.invalid) + " byte sequences invalid in " +
+                               convModule::encodingName(converted.used) +
+                               " were replaced with U+FFFD (see --encoding)");
+        }
+        std::vector<std::string> found;
+        JobContext ctx;
+        ctx.progress = [this](std::int64_t maximum, std::int64_t value) { m_reporter.scanned(maximum, value); };
+        pipeline::extractAddresses(
+            std::move(converted.text), [&](std::string_view address) { found.emplace_back(address); }, ctx);
+        m_box.addAddresses(found);
+        m_reporter.endSource();
+    }
+
+    const Options& m_options;
+    Reporter& m_reporter;
+    addressBox m_box;
+    int m_failures = 0;
+};
+
+std::string tsvText(const std::vector<AddressRow>& rows) {
+    std::string out;
+    for (const AddressRow& row : rows) {
+        out += row.checked ? '1' : '0';
+        out += '\t';
+        out += row.cells[1];
+        out += '\t';
+        out += row.cells[2];
+        out += '\n';
+    }
+    return out;
+}
+
+void usageError(std::ostream& err, const std::string& message) {
+    err << kProgram << ": " << message << '\n' << "Try '" << kProgram << " --help' for more information.\n";
+}
+
+} // namespace
+
+fs::path userPrefFolder(const std::function<const char*(const char*)>& getenv) {
+    const char* xdg = getenv ? getenv("XDG_CONFIG_HOME") : nullptr;
+    if (xdg != nullptr && *xdg != '\0') {
+        return fs::path(xdg) / "Quillon";
+    }
+    const char* home = getenv ? getenv("HOME") : nullptr;
+    const fs::path base = home != nullptr && *home != '\0' ? fs::path(home) : fs::path("/");
+    return base / ".config" / "Quillon";
+}
+
+bool loadSettings(const Options& o, const std::function<const char*(const char*)>& getenv, Settings& s,
+                  std::string& warning, std::string& error) {
+    s = Settings();
+    if (o.noPrefs) {
+        s.applyDefaults();
+    } else {
+        fs::path folder = o.prefs.empty() ? userPrefFolder(getenv) : fs::path(o.prefs);
+        std::error_code ec;
+        const fs::file_status given = fs::status(folder, ec);
+        if (!o.prefs.empty() && fs::exists(given) && !fs::is_directory(given)) {
+            if (folder.filename() != PrefStore::kFileName) {
+                error = "--prefs: '" + o.prefs + "' is neither a folder nor a file named " + PrefStore::kFileName;
+                return false;
+            }
+            folder = folder.parent_path();
+            if (folder.empty()) {
+                folder = ".";
+            }
+        }
+        PrefStore store(folder);
+        const fs::path file = store.filePath();
+        const fs::file_status st = fs::status(file, ec);
+        const std::uintmax_t size = fs::is_regular_file(st) ? fs::file_size(file, ec) : 0;
+        if (fs::is_regular_file(st) && size > 0 && !ec) {
+            // The file is there: reading it neither creates nor changes anything.
+            store.yomikomi(s);
+            if (!store.lastError().empty()) {
+                warning = "cannot read the preferences (" + store.lastError() + "): using the built-in defaults";
+                s = Settings();
+                s.applyDefaults();
+            }
+        } else {
+            // What the window's first start would apply, kept in memory only.
+            s.applyDefaults();
+            if (fs::exists(st) && !fs::is_regular_file(st)) {
+                warning = file.string() + " is not a regular file: using the built-in defaults";
+            } else if (!o.prefs.empty()) {
+                warning = "no preferences in " + file.string() + ": using the built-in defaults";
+            }
+        }
+    }
+
+    if (o.dedupe) {
+        s.prefN[1] = *o.dedupe ? Settings::kDeleteOn : Settings::kDeleteOff;
+    }
+    if (o.sort) {
+        s.prefN[2] = *o.sort ? Settings::kSortOn : Settings::kSortOff;
+    }
+    if (o.check) {
+        s.prefN[3] = *o.check ? Settings::kCheckOn : Settings::kCheckOff;
+    }
+    s.deriveSwitches();
+    if (o.filter) {
+        s.filterString = *o.filter;
+        s.shiwake();
+    }
+    if (o.filterMarks) {
+        s.inList = *o.filterMarks;
+    }
+    if (o.layout) {
+        s.prefN[4] = *o.layout;
+    }
+    if (o.perLine) {
+        s.prefN[5] = *o.perLine;
+    }
+    if (o.blankLine) {
+        s.needYohaku = *o.blankLine;
+    }
+    return true;
+}
+
+int run(const Options& o, RunIo& io) {
+    Reporter reporter(io, o.quiet);
+    Settings settings;
+    std::string warning;
+    std::string error;
+    if (!loadSettings(o, io.getenv, settings, warning, error)) {
+        usageError(*io.err, error);
+        return kExitUsage;
+    }
+    if (!warning.empty()) {
+        reporter.warning(warning);
+    }
+
+    Extraction extraction(o, reporter);
+    for (const std::string& input : o.inputs) {
+        extraction.addInput(input, io.inFd);
+    }
+    int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
+
+    std::vector<AddressRow> rows = extraction.box().takeRows();
+    reporter.phase("post-processing " + std::to_string(rows.size()) + " addresses");
+    pipeline::postProcess(rows, settings, false, extraction.box().correctAdd);
+    reporter.wipe();
+
+    std::string bytes;
+    if (o.format == OutputFormat::Tsv) {
+        bytes = tsvText(rows);
+    } else {
+        std::optional<std::string> text =
+            listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku);
+        if (!text && !rows.empty()) {
+            reporter.warning("the export layout code " + std::to_string(settings.prefN[4]) +
+                             " of the preferences is not 4, 6 or 14: nothing written (see --layout)");
+            return status;
+        }
+        if (text && o.utf8Output) {
+            bytes = std::move(*text);
+        } else if (text) {
+            convModule::SjisResult sjis = convModule::convToSJIS(*text);
+            std::string().swap(*text);
+            if (sjis.replaced > 0) {
+                reporter.warning(std::to_string(sjis.replaced) +
+                                 " characters have no Shift_JIS form and were written as '?'");
+            }
+            bytes = std::move(sjis.bytes);
+        }
+    }
+    std::vector<AddressRow>().swap(rows);
+
+    if (o.output.empty() || o.output == "-") {
+        const int err = writeAll(io.outFd, bytes);
+        // A reader that went away (a pipe into head) is not an error of ours.
+        if (err != 0 && err != EPIPE) {
+            reporter.error(std::string("cannot write the output: ") + std::strerror(err));
+            status = kExitPartial;
+        }
+    } else {
+        const WriteResult written = writeFileSafely(o.output, bytes);
+        if (!written.ok) {
+            reporter.error(o.output + ": " + written.error);
+            status = kExitPartial;
+        }
+    }
+    return status;
+}
+
+int runMain(const std::vector<std::string>& args, RunIo& io) {
+    const ParseResult parsed = parseArguments(args);
+    if (!parsed.ok()) {
+        usageError(*io.err, parsed.error);
+        return kExitUsage;
+    }
+    if (parsed.options.help || parsed.options.version) {
+        const std::string text = parsed.options.help ? helpText() : versionText();
+        return writeAll(io.outFd, text) == 0 ? kExitOk : kExitPartial;
+    }
+    return run(parsed.options, io);
+}
+
+} // namespace quillon::cli

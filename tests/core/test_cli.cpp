@@ -1,0 +1,763 @@
+#include "app/prefStore.h"
+#include "cli/options.h"
+#include "cli/run.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using quillon::Encoding;
+using quillon::PrefStore;
+using quillon::Settings;
+namespace cli = quillon::cli;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Parsing -----------------------------------------------------------------------
+
+struct GoodArgs {
+    const char* name;
+    std::vector<std::string> args;
+    std::function<void(const cli::Options&)> check;
+};
+
+void PrintTo(const GoodArgs& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GoodArguments : public ::testing::TestWithParam<GoodArgs> {};
+
+TEST_P(GoodArguments, AreParsed) {
+    const cli::ParseResult r = cli::parseArguments(GetParam().args);
+    ASSERT_TRUE(r.ok()) << r.error;
+    GetParam().check(r.options);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, GoodArguments,
+    ::testing::Values(
+        GoodArgs{"Defaults",
+                 {"a.txt"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.inputs, std::vector<std::string>{"a.txt"});
+                     EXPECT_EQ(o.encoding, Encoding::None);
+                     EXPECT_FALSE(o.noPrefs || o.quiet || o.utf8Output || o.help || o.version);
+                     EXPECT_TRUE(o.prefs.empty() && o.output.empty());
+                     EXPECT_FALSE(o.dedupe || o.sort || o.check || o.filter || o.filterMarks || o.layout || o.perLine ||
+                                  o.blankLine);
+                     EXPECT_EQ(o.format, cli::OutputFormat::Export);
+                 }},
+        GoodArgs{"PathsAndOptionsMixedKeepTheirOrder",
+                 {"b", "--quiet", "a", "-", "c"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.inputs, (std::vector<std::string>{"b", "a", "-", "c"}));
+                     EXPECT_TRUE(o.quiet);
+                 }},
+        GoodArgs{"DoubleDashEndsOptions",
+                 {"--no-sort", "--", "--dedupe", "-q"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.inputs, (std::vector<std::string>{"--dedupe", "-q"}));
+                     EXPECT_EQ(o.sort, false);
+                     EXPECT_FALSE(o.dedupe);
+                     EXPECT_FALSE(o.quiet);
+                 }},
+        GoodArgs{"EncodingNamesIgnoreCaseAndDashOrUnderscore",
+                 {"--encoding", "Shift-JIS", "x"},
+                 [](const cli::Options& o) { EXPECT_EQ(o.encoding, Encoding::ShiftJIS); }},
+        GoodArgs{"EncodingAfterEquals",
+                 {"--encoding=euc_jp", "x"},
+                 [](const cli::Options& o) { EXPECT_EQ(o.encoding, Encoding::EucJP); }},
+        GoodArgs{"ShortEncoding",
+                 {"-e", "iso-2022-jp", "x"},
+                 [](const cli::Options& o) { EXPECT_EQ(o.encoding, Encoding::ISO2022JP); }},
+        GoodArgs{"GuessAfterAnotherChoice",
+                 {"--encoding", "utf-8", "--encoding", "guess", "x"},
+                 [](const cli::Options& o) { EXPECT_EQ(o.encoding, Encoding::None); }},
+        GoodArgs{"Switches",
+                 {"--no-dedupe", "--sort", "--check", "--no-check", "x"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.dedupe, false);
+                     EXPECT_EQ(o.sort, true);
+                     EXPECT_EQ(o.check, false); // the last one counts
+                 }},
+        GoodArgs{"EmptyFilterClearsTheFilter",
+                 {"--filter", "", "--filter-action", "remove", "x"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.filter, std::string());
+                     EXPECT_EQ(o.filterMarks, false);
+                 }},
+        GoodArgs{"FilterStartingWithDash",
+                 {"--filter=-a@b.jp,***@c.jp", "--filter-action", "CHECK", "x"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.filter, std::string("-a@b.jp,***@c.jp"));
+                     EXPECT_EQ(o.filterMarks, true);
+                 }},
+        GoodArgs{"LayoutLine",
+                 {"--layout", "line", "x"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.layout, Settings::kLayoutLine);
+                     EXPECT_FALSE(o.perLine);
+                 }},
+        GoodArgs{"LayoutComma",
+                 {"--layout=comma", "x"},
+                 [](const cli::Options& o) { EXPECT_EQ(o.layout, Settings::kLayoutComma); }},
+        GoodArgs{"LayoutNPerLine",
+                 {"--layout", "3", "--blank-line", "x"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.layout, Settings::kLayoutLineComma);
+                     EXPECT_EQ(o.perLine, 3);
+                     EXPECT_EQ(o.blankLine, true);
+                 }},
+        GoodArgs{"TsvAndOutput",
+                 {"--format", "tsv", "-o", "out.tsv", "x"},
+                 [](const cli::Options& o) {
+                     EXPECT_EQ(o.format, cli::OutputFormat::Tsv);
+                     EXPECT_EQ(o.output, "out.tsv");
+                 }},
+        GoodArgs{"Utf8Output",
+                 {"--output-encoding", "UTF-8", "x"},
+                 [](const cli::Options& o) { EXPECT_TRUE(o.utf8Output); }},
+        GoodArgs{
+            "Prefs", {"--prefs", "/some/where", "x"}, [](const cli::Options& o) { EXPECT_EQ(o.prefs, "/some/where"); }},
+        GoodArgs{"NoPrefs", {"--no-prefs", "x"}, [](const cli::Options& o) { EXPECT_TRUE(o.noPrefs); }},
+        GoodArgs{"HelpNeedsNoInput", {"--help"}, [](const cli::Options& o) { EXPECT_TRUE(o.help); }},
+        GoodArgs{"VersionNeedsNoInput", {"--version"}, [](const cli::Options& o) { EXPECT_TRUE(o.version); }}));
+
+struct BadArgs {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message; // a part of the one-line message
+};
+
+void PrintTo(const BadArgs& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BadArguments : public ::testing::TestWithParam<BadArgs> {};
+
+TEST_P(BadArguments, AreRefusedWithAClearMessage) {
+    const cli::ParseResult r = cli::parseArguments(GetParam().args);
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error.find(GetParam().message), std::string::npos) << r.error;
+    EXPECT_EQ(r.error.find('\n'), std::string::npos) << r.error;
+
+    // The program prints it with a hint and ends with status 2, writing no output.
+    std::ostringstream err;
+    cli::RunIo io;
+    io.outFd = -1; // any write to the output would fail
+    io.err = &err;
+    EXPECT_EQ(cli::runMain(GetParam().args, io), cli::kExitUsage);
+    EXPECT_EQ(err.str(), "quillon-extract: " + r.error + "\nTry 'quillon-extract --help' for more information.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, BadArguments,
+    ::testing::Values(BadArgs{"NoInput", {}, "no input given"},
+                      BadArgs{"OnlyOptions", {"--no-sort", "--quiet"}, "no input given"},
+                      BadArgs{"UnknownLong", {"--bogus", "x"}, "unknown option '--bogus'"},
+                      BadArgs{"UnknownShort", {"-z", "x"}, "unknown option '-z'"},
+                      BadArgs{"GluedShorts", {"-qh", "x"}, "unknown option '-qh'"},
+                      BadArgs{"UnknownEncoding", {"--encoding", "latin1", "x"}, "unknown encoding 'latin1'"},
+                      BadArgs{"MissingValue", {"x", "--encoding"}, "option '--encoding' needs a value"},
+                      BadArgs{"MissingShortValue", {"x", "-o"}, "option '-o' needs a value"},
+                      BadArgs{"LayoutZero", {"--layout", "0", "x"}, "'0' is not line, comma or a number"},
+                      BadArgs{"LayoutNegative", {"--layout=-2", "x"}, "'-2' is not line, comma"},
+                      BadArgs{"LayoutTrailingText", {"--layout", "3x", "x"}, "'3x' is not line"},
+                      BadArgs{"LayoutTooLarge", {"--layout", "99999999999", "x"}, "is not line, comma"},
+                      BadArgs{"FilterAction", {"--filter-action", "delete", "x"}, "'delete' is not remove or check"},
+                      BadArgs{"Format", {"--format", "csv", "x"}, "'csv' is not export or tsv"},
+                      BadArgs{"OutputEncoding", {"--output-encoding", "euc-jp", "x"}, "is not shift_jis or utf-8"},
+                      BadArgs{"EmptyOutput", {"--output=", "x"}, "--output needs a file name"},
+                      BadArgs{"ValueOnAFlag", {"--quiet=yes", "x"}, "option '--quiet' takes no value"},
+                      BadArgs{"PrefsAndNoPrefs", {"--prefs", "p", "--no-prefs", "x"}, "cannot be used together"},
+                      BadArgs{"TsvWithLayout", {"--format", "tsv", "--layout", "line", "x"}, "--layout does not apply"},
+                      BadArgs{"TsvWithBlankLine", {"--blank-line", "--format=tsv", "x"}, "--blank-line does not"},
+                      BadArgs{"TsvWithEncoding",
+                              {"--format", "tsv", "--output-encoding", "shift_jis", "x"},
+                              "--output-encoding does not apply"}));
+
+// The help names every option, and every option it names is accepted.
+TEST(CliHelp, ListsEveryOptionTheParserTakes) {
+    const std::string help = cli::helpText();
+    const std::vector<std::vector<std::string>> options = {{"--encoding", "utf-8"},
+                                                           {"-e", "utf-8"},
+                                                           {"--prefs", "p"},
+                                                           {"--no-prefs"},
+                                                           {"--dedupe"},
+                                                           {"--no-dedupe"},
+                                                           {"--sort"},
+                                                           {"--no-sort"},
+                                                           {"--check"},
+                                                           {"--no-check"},
+                                                           {"--filter", "a"},
+                                                           {"--filter-action", "remove"},
+                                                           {"--layout", "line"},
+                                                           {"--blank-line"},
+                                                           {"--no-blank-line"},
+                                                           {"--output-encoding", "utf-8"},
+                                                           {"--format", "tsv"},
+                                                           {"--output", "f"},
+                                                           {"-o", "f"},
+                                                           {"--quiet"},
+                                                           {"-q"},
+                                                           {"--help"},
+                                                           {"-h"},
+                                                           {"--version"}};
+    for (const auto& option : options) {
+        EXPECT_NE(help.find(option[0]), std::string::npos) << option[0];
+        std::vector<std::string> args = option;
+        args.emplace_back("x");
+        EXPECT_TRUE(cli::parseArguments(args).ok()) << option[0];
+    }
+}
+
+// ---- Runs ----------------------------------------------------------------------------
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::string bytes;
+    char buf[4096];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        bytes.append(buf, static_cast<std::size_t>(in.gcount()));
+    }
+    return bytes;
+}
+
+void writeFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Every run works in a fresh temporary folder; the environment it sees points
+// the user's configuration folder into it, so the user's own preferences are
+// never read.
+class CliRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "quillon-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        m_root = templ;
+        m_env["HOME"] = (m_root / "home").string();
+        m_env["XDG_CONFIG_HOME"] = (m_root / "config").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    fs::path path(const std::string& name) const { return m_root / name; }
+    fs::path file(const std::string& name, const std::string& bytes) const {
+        writeFile(path(name), bytes);
+        return path(name);
+    }
+
+    // Runs the program's main logic with standard input fed through a pipe by
+    // another thread (only when "-" is among the arguments).
+    CliRun run(std::vector<std::string> args, const std::string& input = {}) {
+        CliRun r;
+        const fs::path outPath = path("stdout.bin");
+        const int outFd = ::open(outPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(outFd, 0);
+        int pipeFds[2] = {-1, -1};
+        EXPECT_EQ(::pipe(pipeFds), 0);
+        std::thread writer([fd = pipeFds[1], input] {
+            std::string_view rest = input;
+            while (!rest.empty()) {
+                const ssize_t put = ::write(fd, rest.data(), rest.size());
+                if (put <= 0) {
+                    break;
+                }
+                rest.remove_prefix(static_cast<std::size_t>(put));
+            }
+            ::close(fd);
+        });
+        std::ostringstream err;
+        cli::RunIo io;
+        io.inFd = pipeFds[0];
+        io.outFd = outFd;
+        io.err = &err;
+        io.getenv = [this](const char* name) -> const char* {
+            const auto it = m_env.find(name);
+            return it == m_env.end() ? nullptr : it->second.c_str();
+        };
+        r.status = cli::runMain(args, io);
+        ::close(pipeFds[0]); // a writer the run did not read from ends now
+        writer.join();
+        ::close(outFd);
+        r.out = readFile(outPath);
+        fs::remove(outPath);
+        r.err = err.str();
+        return r;
+    }
+
+    // Runs with the output going to `outFd` and no standard input; the
+    // messages land in m_err.
+    int runTo(int outFd, const std::vector<std::string>& args) {
+        std::ostringstream err;
+        cli::RunIo io;
+        io.inFd = -1;
+        io.outFd = outFd;
+        io.err = &err;
+        io.getenv = [this](const char* name) -> const char* {
+            const auto it = m_env.find(name);
+            return it == m_env.end() ? nullptr : it->second.c_str();
+        };
+        const int status = cli::runMain(args, io);
+        m_err = err.str();
+        return status;
+    }
+
+    fs::path m_root;
+    std::map<std::string, std::string> m_env;
+    std::string m_err;
+};
+
+const std::vector<std::string> kPlain = {"--no-prefs", "--no-dedupe", "--no-sort", "--no-check", "--format", "tsv"};
+
+std::vector<std::string> plus(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string tsvRow(const std::string& address, bool checked = false) {
+    return (checked ? "1\t" : "0\t") + address + "\t" + address.substr(address.find('@') + 1) + "\n";
+}
+
+TEST_F(CliRunTest, FolderIsWalkedInOrderSkippingHiddenEntriesAndStoppingLinkLoops) {
+    file("drop/b.txt", "bee@b.jp");
+    file("drop/a.txt", "ant@a.jp");
+    file("drop/sub/c.txt", "cat@c.jp");
+    file("drop/.hidden.txt", "hid@h.jp");
+    file("drop/.git/d.txt", "dot@d.jp");
+    fs::create_directory_symlink("..", path("drop/sub/loop"));
+    fs::create_directory_symlink(path("drop/sub"), path("drop/twice"));
+    file("single.txt", "one@s.jp");
+
+    const CliRun r = run(plus(kPlain, {path("single.txt").string(), path("drop").string()}));
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, tsvRow("one@s.jp") + tsvRow("ant@a.jp") + tsvRow("bee@b.jp") + tsvRow("cat@c.jp"));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliRunTest, UnreadableInputsAreNamedAndTheOthersGoOn) {
+    file("first.txt", "first@a.jp");
+    file("last.txt", "last@b.jp");
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    const CliRun r = run(plus(kPlain, {path("first.txt").string(), path("missing.txt").string(), path("fifo").string(),
+                                       path("last.txt").string()}));
+    EXPECT_EQ(r.status, cli::kExitPartial);
+    EXPECT_EQ(r.out, tsvRow("first@a.jp") + tsvRow("last@b.jp"));
+    EXPECT_NE(r.err.find("quillon-extract: " + path("missing.txt").string() + ": no such file or folder\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("quillon-extract: " + path("fifo").string() + ": not a regular file\n"), std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliRunTest, UnreadableFileInsideAFolderIsNamed) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not stop root";
+    }
+    file("drop/a.txt", "ant@a.jp");
+    file("drop/b.txt", "bee@b.jp");
+    file("drop/c.txt", "cat@c.jp");
+    fs::permissions(path("drop/b.txt"), fs::perms::none);
+    const CliRun r = run(plus(kPlain, {path("drop").string()}));
+    EXPECT_EQ(r.status, cli::kExitPartial);
+    EXPECT_EQ(r.out, tsvRow("ant@a.jp") + tsvRow("cat@c.jp"));
+    EXPECT_NE(r.err.find(path("drop/b.txt").string() + ": permission denied"), std::string::npos) << r.err;
+}
+
+TEST_F(CliRunTest, StandardInputIsReadWholeInItsPlace) {
+    file("a.txt", "ant@a.jp");
+    // More than a pipe holds at once.
+    std::string input;
+    for (int i = 0; i < 20000; ++i) {
+        input += "filler text ";
+    }
+    input += "pipe@p.jp";
+    const CliRun r = run(plus(kPlain, {path("a.txt").string(), "-", path("a.txt").string()}), input);
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, tsvRow("ant@a.jp") + tsvRow("pipe@p.jp") + tsvRow("ant@a.jp"));
+}
+
+// "ア" is 0x83 0x41 in Shift_JIS: its second byte is "A", so a wrong reading
+// shows in the address found right after it.
+struct EncodingCase {
+    const char* name;
+    std::string bytes;
+    std::string encoding;
+    std::string address;
+    bool warns;
+};
+
+void PrintTo(const EncodingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliEncoding : public CliRunTest, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(CliEncoding, ConvertsBeforeScanning) {
+    const EncodingCase& c = GetParam();
+    const CliRun r = run(plus(kPlain, {"--encoding", c.encoding, "-"}), c.bytes);
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, tsvRow(c.address));
+    EXPECT_EQ(r.err.find("U+FFFD") != std::string::npos, c.warns) << r.err;
+}
+
+std::string longSjis() {
+    // "日本語のテキストです。" many times, in Shift_JIS, before the address.
+    const std::string sentence = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x83\x65\x83\x4c\x83\x58\x83\x67\x82\xc5\x82\xb7\x81"
+                                 "\x42";
+    std::string out;
+    for (int i = 0; i < 40; ++i) {
+        out += sentence;
+    }
+    return out + "\x83\x41" + "bc@d.jp";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliEncoding,
+                         ::testing::Values(EncodingCase{"ShiftJIS",
+                                                        "\x83\x41"
+                                                        "bc@d.jp",
+                                                        "shift_jis", "bc@d.jp", false},
+                                           EncodingCase{"ShiftJISReadAsUTF8",
+                                                        "\x83\x41"
+                                                        "bc@d.jp",
+                                                        "utf-8", "Abc@d.jp", true},
+                                           EncodingCase{"EucJP",
+                                                        "\xa5\xa2"
+                                                        "bc@d.jp",
+                                                        "euc-jp", "bc@d.jp", false},
+                                           EncodingCase{"Cp932Extension",
+                                                        "\x87\x40\x87\x40"
+                                                        "xy@d.jp",
+                                                        "shift_jis", "xy@d.jp", false},
+                                           EncodingCase{"Guessed", longSjis(), "guess", "bc@d.jp", false}));
+
+TEST_F(CliRunTest, TsvShowsChecksAndTheDomain) {
+    file("a.txt", "ok@example.jp bad@example.invalid ok@example.jp");
+    const CliRun r = run({"--no-prefs", "--no-sort", "--check", "--format", "tsv", path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    // Defaults remove the repeat; the suspicious ending is checked.
+    EXPECT_EQ(r.out, "0\tok@example.jp\texample.jp\n1\tbad@example.invalid\texample.invalid\n");
+}
+
+struct LayoutCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string expected;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliLayout : public CliRunTest, public ::testing::WithParamInterface<LayoutCase> {};
+
+// Addresses are ASCII, so Shift_JIS and UTF-8 output are the same bytes; both
+// must hold the layout exactly (carriage returns, no trailing separator).
+TEST_P(CliLayout, WritesTheExportBytes) {
+    file("a.txt", "aa@a.jp bb@b.jp cc@c.jp dd@d.jp ee@e.jp");
+    for (const char* encoding : {"shift_jis", "utf-8"}) {
+        const CliRun r = run(
+            plus({"--no-prefs", "--no-sort", "--output-encoding", encoding, path("a.txt").string()}, GetParam().args));
+        EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+        EXPECT_EQ(r.out, GetParam().expected) << encoding;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliLayout,
+    ::testing::Values(
+        LayoutCase{"DefaultIsOnePerLine", {}, "aa@a.jp\rbb@b.jp\rcc@c.jp\rdd@d.jp\ree@e.jp\r"},
+        LayoutCase{"Line", {"--layout", "line", "--blank-line"}, "aa@a.jp\rbb@b.jp\rcc@c.jp\rdd@d.jp\ree@e.jp\r"},
+        LayoutCase{"Comma", {"--layout", "comma"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"},
+        LayoutCase{"TwoPerLine", {"--layout", "2"}, "aa@a.jp,bb@b.jp\rcc@c.jp,dd@d.jp\ree@e.jp"},
+        LayoutCase{
+            "TwoPerLineBlank", {"--layout", "2", "--blank-line"}, "aa@a.jp,bb@b.jp\r\rcc@c.jp,dd@d.jp\r\ree@e.jp"},
+        LayoutCase{"FivePerLineIsOneLine", {"--layout", "5"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"}));
+
+TEST_F(CliRunTest, OutputFileIsWrittenAndTheTerminalOutputLeftEmpty) {
+    file("a.txt", "aa@a.jp bb@b.jp");
+    file("out.txt", "old content that is longer than the new one");
+    const CliRun r = run({"--no-prefs", "--layout", "comma", "-o", path("out.txt").string(), path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(path("out.txt")), "aa@a.jp,bb@b.jp");
+}
+
+TEST_F(CliRunTest, OutputGoesWholeThroughANonBlockingPipe) {
+    std::string text;
+    std::string expected;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string address = "user" + std::to_string(i) + "@example.jp";
+        text += address + " ";
+        expected += address + "\r";
+    }
+    file("a.txt", text);
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+    std::string got;
+    std::thread reader([&got, fd = fds[0]] {
+        char buf[1000];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    EXPECT_EQ(runTo(fds[1], {"--no-prefs", "--no-sort", path("a.txt").string()}), cli::kExitOk);
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+}
+
+TEST_F(CliRunTest, AReaderThatGoesAwayEndsTheOutputQuietly) {
+    file("a.txt", "aa@a.jp");
+    struct sigaction ignore {};
+    struct sigaction old {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &old), 0);
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    EXPECT_EQ(runTo(fds[1], {"--no-prefs", path("a.txt").string()}), cli::kExitOk);
+    EXPECT_EQ(m_err, "");
+    ::close(fds[1]);
+    ::sigaction(SIGPIPE, &old, nullptr);
+}
+
+TEST_F(CliRunTest, FullDiskOnTheOutputIsAnError) {
+    file("a.txt", "aa@a.jp");
+    const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    EXPECT_EQ(runTo(fd, {"--no-prefs", path("a.txt").string()}), cli::kExitPartial);
+    EXPECT_NE(m_err.find("cannot write the output: "), std::string::npos) << m_err;
+    ::close(fd);
+}
+
+TEST_F(CliRunTest, OutputThatCannotBeWrittenIsAnError) {
+    file("a.txt", "aa@a.jp");
+    const CliRun r = run({"--no-prefs", "-o", path("no/such/folder/out.txt").string(), path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitPartial);
+    EXPECT_NE(r.err.find(path("no/such/folder/out.txt").string() + ": "), std::string::npos) << r.err;
+}
+
+struct FilterCase {
+    const char* name;
+    std::string filter;
+    std::string action;
+    std::string expected;
+};
+
+void PrintTo(const FilterCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliFilter : public CliRunTest, public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(CliFilter, RemovesOrChecksTheMatches) {
+    const FilterCase& c = GetParam();
+    file("a.txt", "keep@ok.jp Spam@Bad.jp boss@ok.jp xy@spam.jp");
+    const CliRun r = run(plus(kPlain, {"--filter", c.filter, "--filter-action", c.action, path("a.txt").string()}));
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliFilter,
+                         ::testing::Values(FilterCase{"WholeAddressRemoved", "spam@bad.jp", "remove",
+                                                      tsvRow("keep@ok.jp") + tsvRow("boss@ok.jp") +
+                                                          tsvRow("xy@spam.jp")},
+                                           FilterCase{"WholeAddressChecked", "spam@bad.jp", "check",
+                                                      tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp", true) +
+                                                          tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")},
+                                           FilterCase{"DomainAndAccountRemoved", "***@spam.jp,boss@***", "remove",
+                                                      tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp")},
+                                           FilterCase{"DomainChecked", "***@ok.jp", "check",
+                                                      tsvRow("keep@ok.jp", true) + tsvRow("Spam@Bad.jp") +
+                                                          tsvRow("boss@ok.jp", true) + tsvRow("xy@spam.jp")},
+                                           FilterCase{"EmptyFilterChangesNothing", "", "remove",
+                                                      tsvRow("keep@ok.jp") + tsvRow("Spam@Bad.jp") +
+                                                          tsvRow("boss@ok.jp") + tsvRow("xy@spam.jp")}));
+
+// ---- Preferences ------------------------------------------------------------------
+
+Settings storedSettings(bool dedupe, std::int32_t layout, std::int32_t n, bool yohaku, const std::string& filter) {
+    Settings s;
+    s.applyDefaults();
+    s.prefN[1] = dedupe ? Settings::kDeleteOn : Settings::kDeleteOff;
+    s.prefN[2] = Settings::kSortOff;
+    s.prefN[4] = layout;
+    s.prefN[5] = n;
+    s.needYohaku = yohaku;
+    s.filterString = filter;
+    s.inList = false;
+    return s;
+}
+
+TEST_F(CliRunTest, NeverCreatesThePreferencesFile) {
+    file("a.txt", "aa@a.jp aa@a.jp");
+    fs::create_directories(path("empty-prefs"));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{path("a.txt").string()},
+          std::vector<std::string>{"--prefs", path("empty-prefs").string(), path("a.txt").string()},
+          std::vector<std::string>{"--prefs", path("absent-prefs").string(), path("a.txt").string()}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+        EXPECT_EQ(r.out, "aa@a.jp\r"); // the built-in defaults: duplicates removed, one per line
+    }
+    EXPECT_FALSE(fs::exists(path("config")));
+    EXPECT_FALSE(fs::exists(path("home")));
+    EXPECT_FALSE(fs::exists(path("empty-prefs") / PrefStore::kFileName));
+    EXPECT_FALSE(fs::exists(path("absent-prefs")));
+}
+
+TEST_F(CliRunTest, EmptyPreferencesFileGivesTheDefaultsAndStaysEmpty) {
+    file("a.txt", "aa@a.jp aa@a.jp");
+    file("config/Quillon/Quillon.prefs", "");
+    const CliRun r = run({path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "aa@a.jp\r");
+    EXPECT_EQ(fs::file_size(path("config/Quillon/Quillon.prefs")), 0u);
+}
+
+TEST_F(CliRunTest, PreferencesAreHonouredAndLeftUnchanged) {
+    file("a.txt", "aa@a.jp bb@b.jp aa@a.jp cc@c.jp");
+    Settings stored = storedSettings(false, Settings::kLayoutLineComma, 2, true, "***@c.jp");
+    PrefStore(path("config/Quillon")).settei(stored);
+    const std::string before = readFile(path("config/Quillon/Quillon.prefs"));
+    ASSERT_FALSE(before.empty());
+
+    // From $XDG_CONFIG_HOME/Quillon: duplicates kept, two per line with a
+    // blank line, the filter removes cc@c.jp.
+    CliRun r = run({path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "aa@a.jp,bb@b.jp\r\raa@a.jp");
+
+    // From ~/.config/Quillon when XDG_CONFIG_HOME is not set, and named by
+    // --prefs as a folder or as the file; overrides win over the file.
+    fs::create_directories(path("home/.config"));
+    fs::rename(path("config/Quillon"), path("home/.config/Quillon"));
+    m_env.erase("XDG_CONFIG_HOME");
+    r = run({path("a.txt").string()});
+    EXPECT_EQ(r.out, "aa@a.jp,bb@b.jp\r\raa@a.jp");
+    m_env["XDG_CONFIG_HOME"] = "";
+    r = run({"--dedupe", "--no-blank-line", path("a.txt").string()});
+    EXPECT_EQ(r.out, "aa@a.jp,bb@b.jp");
+    r = run({"--prefs", path("home/.config/Quillon").string(), "--filter", "", path("a.txt").string()});
+    EXPECT_EQ(r.out, "aa@a.jp,bb@b.jp\r\raa@a.jp,cc@c.jp");
+    r = run({"--prefs", path("home/.config/Quillon/Quillon.prefs").string(), "--filter-action", "check", "--format",
+             "tsv", path("a.txt").string()});
+    EXPECT_EQ(r.out, tsvRow("aa@a.jp") + tsvRow("bb@b.jp") + tsvRow("aa@a.jp") + tsvRow("cc@c.jp", true));
+    r = run({"--no-prefs", path("a.txt").string()});
+    EXPECT_EQ(r.out, "aa@a.jp\rbb@b.jp\rcc@c.jp\r");
+
+    EXPECT_EQ(readFile(path("home/.config/Quillon/Quillon.prefs")), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("home/.config/Quillon")), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliRunTest, PrefsNamingAnotherFileIsAUsageError) {
+    file("a.txt", "aa@a.jp");
+    file("other.prefs", "x");
+    const CliRun r = run({"--prefs", path("other.prefs").string(), path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_NE(r.err.find("neither a folder nor a file named Quillon.prefs"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliRunTest, UnknownLayoutCodeWritesNothingWithAWarning) {
+    file("a.txt", "aa@a.jp");
+    Settings stored = storedSettings(true, 5, 10, false, "");
+    PrefStore(path("config/Quillon")).settei(stored);
+    file("out.txt", "kept");
+    CliRun r = run({"-o", path("out.txt").string(), path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitOk);
+    EXPECT_EQ(readFile(path("out.txt")), "kept");
+    EXPECT_NE(r.err.find("warning: the export layout code 5"), std::string::npos) << r.err;
+    r = run({"--quiet", path("a.txt").string()});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    // --layout repairs it; tsv does not need it.
+    EXPECT_EQ(run({"--layout", "line", path("a.txt").string()}).out, "aa@a.jp\r");
+    EXPECT_EQ(run({"--format", "tsv", path("a.txt").string()}).out, tsvRow("aa@a.jp"));
+}
+
+TEST_F(CliRunTest, QuietKeepsErrorsButNotWarnings) {
+    const CliRun r = run({"--quiet", "--encoding", "utf-8", "--no-prefs", path("missing").string(), "-"}, "\xff");
+    EXPECT_EQ(r.status, cli::kExitPartial);
+    EXPECT_EQ(r.err, "quillon-extract: " + path("missing").string() + ": no such file or folder\n");
+}
+
+TEST_F(CliRunTest, VersionAndHelpGoToTheOutput) {
+    EXPECT_EQ(run({"--version"}).out, std::string("quillon-extract ") + QUILLON_VERSION + "\n");
+    const CliRun r = run({"--help"});
+    EXPECT_EQ(r.status, cli::kExitOk);
+    EXPECT_EQ(r.out, cli::helpText());
+}
+
+TEST_F(CliRunTest, ProgressLineOnlyOnATerminal) {
+    file("a.txt", "aa@a.jp");
+    cli::RunIo io;
+    std::ostringstream err;
+    io.err = &err;
+    const int outFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    io.outFd = outFd;
+    io.getenv = [](const char*) -> const char* { return nullptr; };
+    cli::Options o;
+    o.noPrefs = true;
+    o.inputs = {path("a.txt").string()};
+    io.progress = true;
+    EXPECT_EQ(cli::run(o, io), cli::kExitOk);
+    // Drawn, then wiped before the run ends.
+    EXPECT_NE(err.str().find("\r"), std::string::npos);
+    EXPECT_TRUE(err.str().ends_with("\r\x1b[K")) << err.str();
+    err.str("");
+    o.quiet = true;
+    EXPECT_EQ(cli::run(o, io), cli::kExitOk);
+    EXPECT_EQ(err.str(), "");
+    o.quiet = false;
+    io.progress = false;
+    EXPECT_EQ(cli::run(o, io), cli::kExitOk);
+    EXPECT_EQ(err.str(), "");
+    ::close(outFd);
+}
+
+TEST(CliPrefFolder, FollowsTheXdgRules) {
+    using Env = std::map<std::string, std::string>;
+    const auto folder = [](const Env& env) {
+        return cli::userPrefFolder([&env](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        });
+    };
+    EXPECT_EQ(folder({{"XDG_CONFIG_HOME", "/x/cfg"}, {"HOME", "/home/u"}}), fs::path("/x/cfg/Quillon"));
+    EXPECT_EQ(folder({{"XDG_CONFIG_HOME", ""}, {"HOME", "/home/u"}}), fs::path("/home/u/.config/Quillon"));
+    EXPECT_EQ(folder({{"HOME", "/home/u"}}), fs::path("/home/u/.config/Quillon"));
+    EXPECT_EQ(folder({}), fs::path("/.config/Quillon"));
+}
+
+} // namespace

@@ -6,6 +6,8 @@
 // would see.
 //
 // Usage: ui_eventLoopGap [megabytes]   (default 200)
+// With QUILLON_GAPS set in the environment, every gap over 50 ms is listed
+// with the status text shown at that moment.
 
 #include "ui/App.h"
 #include "ui/mainWindow.h"
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -49,19 +52,19 @@ QByteArray makeText(qint64 bytes) {
     const qint64 addresses = 1000000;
     const qint64 every = std::max<qint64>(bytes / addresses, 40);
     qint64 next = every;
-    int serial = 0;
+    std::vector<QByteArray> earlier;
     while (text.size() < bytes) {
         text += words[rng() % 10];
         if (text.size() >= next) {
             next += every;
             // 30% repeat an earlier address in upper case.
-            QByteArray a;
-            if (serial > 0 && rng() % 10 < 3) {
-                a = ("user" + QByteArray::number(static_cast<int>(rng() % serial)) + "@host").toUpper();
+            if (!earlier.empty() && rng() % 10 < 3) {
+                text += earlier[rng() % earlier.size()].toUpper() + " ";
             } else {
-                a = "user" + QByteArray::number(serial++) + "@host";
+                earlier.push_back("user" + QByteArray::number(static_cast<int>(earlier.size())) + "@host" +
+                                  QByteArray::number(static_cast<int>(rng() % 500)) + "." + tlds[rng() % 7]);
+                text += earlier.back() + " ";
             }
-            text += a + QByteArray::number(static_cast<int>(rng() % 500)) + "." + tlds[rng() % 7] + " ";
         }
         if (rng() % 12 == 0) {
             text += "\n";
@@ -99,8 +102,15 @@ int main(int argc, char** argv) {
     qint64 longest = 0;
     QTimer ticker;
     ticker.setInterval(1);
+    QString status;
+    QObject::connect(&w, &quillon::mainWindow::statusChanged, [&](const QString& text) { status = text; });
+    const bool verbose = qEnvironmentVariableIsSet("QUILLON_GAPS");
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
+        if (verbose && now - last > 50) {
+            std::printf("gap of %lld ms ending at %.2f s, during \"%s\"\n", static_cast<long long>(now - last),
+                        static_cast<double>(now) / 1000.0, qPrintable(status));
+        }
         longest = std::max(longest, now - last);
         last = now;
     });

@@ -26,11 +26,18 @@ void addressBox::addAddress(std::string_view address, std::int32_t column) {
     AddRow(std::move(newRow));
 }
 
+AddressRow addressBox::rowFor(std::string_view address) {
+    AddressRow row;
+    row.cells[1] = address;
+    row.cells[2] = atField(address, 2);
+    return row;
+}
+
 void addressBox::addAddresses(const std::vector<std::string>& addresses) {
-    std::vector<AddressRow> newRows(addresses.size());
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        newRows[i].cells[1] = addresses[i];
-        newRows[i].cells[2] = atField(addresses[i], 2);
+    std::vector<AddressRow> newRows;
+    newRows.reserve(addresses.size());
+    for (const std::string& address : addresses) {
+        newRows.push_back(rowFor(address));
     }
     AddRows(std::move(newRows));
 }

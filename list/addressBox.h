@@ -31,6 +31,9 @@ public:
     // Appends many addresses (column 1, domains in column 2) with one
     // notification of the observer.
     void addAddresses(const std::vector<std::string>& addresses);
+    // The row addAddress appends for an address found by a search (column 1):
+    // a worker can build rows ahead and hand them to AddRows.
+    static AddressRow rowFor(std::string_view address);
     // The suspicious-address check with the mark `isHighLight`; disables the
     // list while it runs. Always returns false.
     bool checkAddress(bool isHighLight, const JobContext& ctx = {});

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace quillon {
 
@@ -23,7 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::size_t kMaxBatch = 100000;
+constexpr std::size_t kMaxBatch = 20000;
 
 QString reasonText(const pipeline::FileRead& read) {
     switch (read.error) {
@@ -85,7 +86,7 @@ void searchThread::Run() {
 // and the batches are touched; the list and the widgets are changed through
 // post().
 void searchThread::scanSource() {
-    std::vector<std::string> batch;
+    std::vector<AddressRow> batch;
     Throttle throttle(50ms);
     if (!m_source.path.isEmpty()) {
         const fs::path path = toPath(m_source.path);
@@ -111,7 +112,7 @@ void searchThread::scanSource() {
     }
 }
 
-void searchThread::scanFile(const std::string& path, std::vector<std::string>& batch, Throttle& throttle) {
+void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle) {
     JobContext ctx;
     ctx.stop = &w.stop;
     pipeline::FileRead read = pipeline::readWholeFile(path, ctx);
@@ -130,7 +131,7 @@ void searchThread::scanFile(const std::string& path, std::vector<std::string>& b
     scanText(std::move(converted.text), batch, throttle);
 }
 
-void searchThread::scanText(std::string text, std::vector<std::string>& batch, Throttle& throttle) {
+void searchThread::scanText(std::string text, std::vector<AddressRow>& batch, Throttle& throttle) {
     std::int64_t maximum = 0;
     std::int64_t value = 0;
     JobContext ctx;
@@ -143,16 +144,24 @@ void searchThread::scanText(std::string text, std::vector<std::string>& batch, T
         }
     };
     pipeline::extractAddresses(
-        std::move(text), [&](std::string_view address) { batch.emplace_back(address); }, ctx);
+        std::move(text), [&](std::string_view address) { batch.push_back(addressBox::rowFor(address)); }, ctx);
     flush(batch, maximum, value);
 }
 
-void searchThread::flush(std::vector<std::string>& batch, std::int64_t maximum, std::int64_t value) {
-    post([this, rows = std::move(batch), maximum, value] {
+void searchThread::flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value) {
+    // Qt hands every waiting batch to the UI thread in one go, before it
+    // serves anything else: a worker that runs ahead would freeze the window.
+    // So it waits while the UI thread still has batches to take in.
+    while (m_batchesInFlight.load() >= 2 && !w.stop) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ++m_batchesInFlight;
+    post([this, rows = std::move(batch), maximum, value]() mutable {
         if (!rows.empty()) {
-            w.AddressBox1.addAddresses(rows);
+            w.AddressBox1.AddRows(std::move(rows));
         }
         w.setProgress(static_cast<int>(maximum), static_cast<int>(value));
+        --m_batchesInFlight;
     });
     batch.clear();
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -43,9 +44,9 @@ private:
     };
 
     void scanSource(); // worker thread
-    void scanFile(const std::string& path, std::vector<std::string>& batch, Throttle& throttle);
-    void scanText(std::string text, std::vector<std::string>& batch, Throttle& throttle);
-    void flush(std::vector<std::string>& batch, std::int64_t maximum, std::int64_t value);
+    void scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle);
+    void scanText(std::string text, std::vector<AddressRow>& batch, Throttle& throttle);
+    void flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value);
     void scanEnded();
     void runNextStep();
     void idle();
@@ -61,6 +62,7 @@ private:
     int m_read = 0;                  // likewise: sources read
     std::vector<AddressRow> m_rows;  // rows taken out of the list during a step
     bool m_stepStopped = false;
+    std::atomic<int> m_batchesInFlight{0}; // batches posted and not yet taken in
 };
 
 } // namespace quillon

@@ -133,7 +133,9 @@ prefWindow::prefWindow(QWidget* parent) : QDialog(parent) {
     place(RadioButton1, 1, 48, 329, 165, 20);
     RadioButton2 = new QRadioButton(QStringLiteral("リストに含めてチェックをいれる"));
     named(RadioButton2, QStringLiteral("RadioButton2"));
-    place(RadioButton2, 1, 238, 329, 175, 20);
+    // A little wider than first drawn, so that the caption is not cut with
+    // the Japanese fonts of this desktop.
+    place(RadioButton2, 1, 228, 329, 205, 20);
 
     PushButton1 = new QPushButton(QStringLiteral("初期値にもどす"), this);
     named(PushButton1, QStringLiteral("PushButton1"));

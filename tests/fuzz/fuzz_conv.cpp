@@ -1,0 +1,118 @@
+// The conversion to UTF-8 from each encoding and back to Shift_JIS. The first
+// byte picks the encoding (or the guess); the rest is the text.
+#include "extract/convModule.h"
+#include "fuzzCheck.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using quillon::Encoding;
+
+// The characters of a byte text read as UTF-8, written out again here: each
+// valid sequence is one character, and so is each maximal part of an invalid
+// one (a lead byte with the continuation bytes that fit it, or a lone byte).
+// Sets `valid` to whether there was no invalid part.
+std::size_t utf8Characters(std::string_view text, bool& valid) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t count = 0;
+    valid = true;
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        std::size_t need = 0;
+        unsigned char lo = 0x80;
+        unsigned char hi = 0xBF;
+        if (b < 0x80) {
+            need = 0;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2;
+            lo = b == 0xE0 ? 0xA0 : 0x80;
+            hi = b == 0xED ? 0x9F : 0xBF;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3;
+            lo = b == 0xF0 ? 0x90 : 0x80;
+            hi = b == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            valid = false;
+            ++count;
+            ++i;
+            continue;
+        }
+        std::size_t len = 1;
+        while (len <= need && i + len < n && p[i + len] >= lo && p[i + len] <= hi) {
+            ++len;
+            lo = 0x80;
+            hi = 0xBF;
+        }
+        if (len != need + 1) {
+            valid = false;
+        }
+        ++count;
+        i += len;
+    }
+    return count;
+}
+
+// The characters of a Shift_JIS (CP932) text: a lead byte and the byte after
+// it are one, every other byte is one.
+std::size_t sjisCharacters(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++count) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        i += lead && i + 1 < text.size() ? 2 : 1;
+    }
+    return count;
+}
+
+// Converting to Shift_JIS never cuts short: one output character (or "?") for
+// every input character, valid or not.
+void checkToSjis(std::string_view utf8) {
+    bool valid = false;
+    const std::size_t characters = utf8Characters(utf8, valid);
+    const auto sjis = quillon::convModule::convToSJIS(utf8);
+    FUZZ_CHECK(sjisCharacters(sjis.bytes) == characters);
+    FUZZ_CHECK(sjis.replaced <= characters);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    static constexpr Encoding kEncodings[] = {Encoding::ShiftJIS,  Encoding::EucJP, Encoding::UTF8,
+                                              Encoding::ISO2022JP, Encoding::UTF16, Encoding::None};
+    quillon::fuzz::InputReader in(data, size);
+    const Encoding enc = kEncodings[in.pick(sizeof kEncodings / sizeof kEncodings[0])];
+    const std::string_view raw = in.rest();
+
+    const std::string sample = quillon::convModule::guessSample(raw);
+    const auto result = quillon::convModule::convToUTF8(raw, enc, sample);
+    bool valid = false;
+    utf8Characters(result.text, valid);
+    FUZZ_CHECK(valid);
+    FUZZ_CHECK(enc == Encoding::None ? result.used != Encoding::None : result.used == enc);
+    if (result.used != Encoding::ISO2022JP && !raw.empty()) {
+        // Only the escape sequences of ISO-2022-JP stand for no character.
+        FUZZ_CHECK(!result.text.empty());
+    }
+    if (enc == Encoding::UTF8) {
+        bool rawValid = false;
+        utf8Characters(raw, rawValid);
+        FUZZ_CHECK(rawValid == (result.invalid == 0));
+        if (rawValid) {
+            FUZZ_CHECK(result.text == raw);
+        }
+    }
+
+    checkToSjis(result.text);
+    checkToSjis(raw);
+    return 0;
+}

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libpcre2-dev libuchardet-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-noto-cjk clang-format
+  fonts-noto-cjk clang-format clang libclang-rt-14-dev
 )
 
 missing=()

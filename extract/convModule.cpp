@@ -699,6 +699,53 @@ std::string utf16ToUTF8(std::u16string_view text) {
     return out;
 }
 
+namespace {
+
+// One run of UTF-8 text to CP932, appended to `buf`; one "?" for each
+// character with no CP932 form and for each invalid sequence.
+void sjisRun(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
+    char* inPtr = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    while (inLeft > 0) {
+        char* outPtr = buf.cursor();
+        std::size_t outLeft = buf.room();
+        const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        buf.advanceTo(outPtr);
+        if (r != static_cast<std::size_t>(-1)) {
+            break;
+        }
+        if (errno == E2BIG) {
+            buf.reserveMore(inLeft + 64);
+            continue;
+        }
+        // A character with no CP932 form (EILSEQ), or bytes that are not
+        // UTF-8 (EILSEQ, or EINVAL at the end): one "?" each.
+        buf.append("?");
+        ++replaced;
+        std::size_t bad = 0;
+        std::size_t len = utf8Sequence(reinterpret_cast<const unsigned char*>(inPtr), inLeft, bad);
+        if (len == 0) {
+            len = bad;
+        }
+        inPtr += len;
+        inLeft -= len;
+    }
+}
+
+// glibc's converters to a character set drop the Unicode tag characters
+// (U+E0000 to U+E007F, in UTF-8 F3 A0 80 80 to F3 A0 81 BF) without reporting
+// them; they have no Shift_JIS form, so they are found here and written as "?"
+// like any other such character.
+bool isTagCharacter(std::string_view text, std::size_t at) {
+    if (text.size() - at < 4) {
+        return false;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + at;
+    return p[0] == 0xF3 && p[1] == 0xA0 && (p[2] == 0x80 || p[2] == 0x81) && p[3] >= 0x80 && p[3] <= 0xBF;
+}
+
+} // namespace
+
 SjisResult convToSJIS(std::string_view utf8) {
     SjisResult result;
     if (utf8.empty()) {
@@ -712,35 +759,17 @@ SjisResult convToSJIS(std::string_view utf8) {
     }
     OutBuffer buf(result.bytes);
     buf.reserveMore(utf8.size() + 16);
-    char* inPtr = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    while (true) {
-        char* outPtr = buf.cursor();
-        std::size_t outLeft = buf.room();
-        const std::size_t r = iconv(cd.get(), &inPtr, &inLeft, &outPtr, &outLeft);
-        buf.advanceTo(outPtr);
-        if (r != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (errno == E2BIG) {
-            buf.reserveMore(inLeft + 64);
-            continue;
-        }
-        // A character with no CP932 form (EILSEQ), or bytes that are not
-        // UTF-8 (EILSEQ, or EINVAL at the end): one "?" each.
-        buf.append("?");
-        ++result.replaced;
-        std::size_t bad = 0;
-        std::size_t len = utf8Sequence(reinterpret_cast<const unsigned char*>(inPtr), inLeft, bad);
-        if (len == 0) {
-            len = bad;
-        }
-        inPtr += len;
-        inLeft -= len;
-        if (inLeft == 0) {
-            break;
+    std::size_t runStart = 0;
+    for (std::size_t at = utf8.find("\xF3\xA0"); at != std::string_view::npos; at = utf8.find("\xF3\xA0", at + 1)) {
+        if (isTagCharacter(utf8, at)) {
+            sjisRun(cd.get(), utf8.substr(runStart, at - runStart), buf, result.replaced);
+            buf.append("?");
+            ++result.replaced;
+            runStart = at + 4;
+            at += 3;
         }
     }
+    sjisRun(cd.get(), utf8.substr(runStart), buf, result.replaced);
     return result;
 }
 

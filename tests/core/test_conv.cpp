@@ -276,6 +276,12 @@ TEST(ConvToSJIS, CharactersWithoutAFormBecomeQuestionMarks) {
     const auto cut = conv::convToSJIS("ab\xE3\x81");
     EXPECT_EQ(cut.bytes, "ab?");
     EXPECT_EQ(cut.replaced, 1u);
+    // The tag characters (U+E0000 to U+E007F), which the C library's
+    // converter drops without a word, become "?" as well; a cut one too.
+    const auto tags = conv::convToSJIS("a\xF3\xA0\x80\xBD"
+                                       "b\xF3\xA0\x81\xBF\xF3\xF3\xA0\x80\x80\xE3\x81\x82\xF3\xA0\x80");
+    EXPECT_EQ(tags.bytes, "a?b???\x82\xA0?");
+    EXPECT_EQ(tags.replaced, 5u);
 }
 
 TEST(GuessSample, CutAt2048BytesEvenInsideACharacter) {

@@ -4,6 +4,7 @@
 #include "fuzzCheck.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -110,6 +111,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (rawValid) {
             FUZZ_CHECK(result.text == raw);
         }
+    }
+
+    // Text in ASCII reads the same in every encoding but UTF-16 (and in
+    // ISO-2022-JP when it holds no escapes or shifts); in EUC-JP and UTF-8 no
+    // ASCII byte can belong to another character, so each one survives, in
+    // order, whatever surrounds it.
+    const auto ascii = [](std::string_view text) {
+        std::string out;
+        for (const char c : text) {
+            if (static_cast<unsigned char>(c) < 0x80) {
+                out += c;
+            }
+        }
+        return out;
+    };
+    const bool allAscii = ascii(raw).size() == raw.size();
+    const bool shifts = raw.find_first_of("\x1B\x0E\x0F") != std::string_view::npos;
+    if (allAscii && result.used != Encoding::UTF16 && (result.used != Encoding::ISO2022JP || !shifts)) {
+        FUZZ_CHECK(result.text == raw);
+    }
+    if (result.used == Encoding::EucJP || result.used == Encoding::UTF8) {
+        FUZZ_CHECK(ascii(result.text) == ascii(raw));
+    }
+    // UTF-16 bytes without a byte-order mark are in the host's order, like
+    // the clipboard's text.
+    if (enc == Encoding::UTF16 && !raw.starts_with("\xFE\xFF") && !raw.starts_with("\xFF\xFE")) {
+        std::u16string units(raw.size() / 2, u'\0');
+        std::memcpy(units.data(), raw.data(), units.size() * 2);
+        std::string expected = quillon::convModule::utf16ToUTF8(units);
+        if (raw.size() % 2 != 0) {
+            expected += "\xEF\xBF\xBD";
+        }
+        FUZZ_CHECK(result.text == expected);
     }
 
     checkToSjis(result.text);

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -105,10 +106,16 @@ void searchThread::scanSource() {
         }
     } else {
         const std::u16string utf16 = m_source.text.toStdU16String();
-        std::string text = convModule::utf16ToUTF8(utf16);
-        ++m_read;
-        post([this, sample = convModule::guessSample(text)] { w.outStr(sample); });
-        scanText(std::move(text), batch, throttle);
+        try {
+            std::string text = convModule::utf16ToUTF8(utf16);
+            ++m_read;
+            post([this, sample = convModule::guessSample(text)] { w.outStr(sample); });
+            scanText(std::move(text), batch, throttle);
+        } catch (const std::bad_alloc&) {
+            flush(batch, 0, 0);
+            m_failures.push_back(
+                {QStringLiteral("クリップボード"), QStringLiteral("テキストが大きすぎて検索できません")});
+        }
     }
 }
 
@@ -122,13 +129,21 @@ void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& ba
         }
         return;
     }
-    std::string sample = convModule::guessSample(read.bytes);
-    convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_source.encoding, sample);
-    std::string().swap(read.bytes);
-    m_invalidBytes += converted.invalid;
-    ++m_read;
-    post([this, sample = std::move(sample)] { w.outStr(sample); });
-    scanText(std::move(converted.text), batch, throttle);
+    try {
+        std::string sample = convModule::guessSample(read.bytes);
+        convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_source.encoding, sample);
+        std::string().swap(read.bytes);
+        m_invalidBytes += converted.invalid;
+        ++m_read;
+        post([this, sample = std::move(sample)] { w.outStr(sample); });
+        scanText(std::move(converted.text), batch, throttle);
+    } catch (const std::bad_alloc&) {
+        // The file fitted in memory but its converted copies do not: the
+        // addresses found so far stay, and the file is named.
+        flush(batch, 0, 0);
+        read.error = pipeline::ReadError::TooLarge;
+        m_failures.push_back({displayName(path), reasonText(read)});
+    }
 }
 
 void searchThread::scanText(std::string text, std::vector<AddressRow>& batch, Throttle& throttle) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <iconv.h>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace quillon::convModule {
@@ -218,12 +220,20 @@ std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& 
 }
 
 // Offset of the first invalid or incomplete sequence, or the size when the
-// text is valid. ASCII is skipped eight bytes at a time.
+// text is valid. ASCII is skipped 32 bytes, then eight bytes at a time.
 std::size_t firstInvalidUtf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
+        while (i + 32 <= n) {
+            std::uint64_t w[4];
+            std::memcpy(w, p + i, 32);
+            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            i += 32;
+        }
         if (i + 8 <= n) {
             std::uint64_t word;
             std::memcpy(&word, p + i, 8);
@@ -231,6 +241,18 @@ std::size_t firstInvalidUtf8(std::string_view text) {
                 i += 8;
                 continue;
             }
+        }
+        const unsigned char b0 = p[i];
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        // The three-byte characters of Japanese text, without the leads
+        // E0 and ED, whose second byte has a narrower range.
+        if ((b0 & 0xF0) == 0xE0 && b0 != 0xE0 && b0 != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+            (p[i + 2] & 0xC0) == 0x80) {
+            i += 3;
+            continue;
         }
         std::size_t bad = 0;
         const std::size_t len = utf8Sequence(p + i, n - i, bad);
@@ -599,6 +621,32 @@ std::size_t invalidCount(const char* from, SkipRule rule, std::string_view sampl
 }
 
 } // namespace
+
+bool isValidUtf8(std::string_view text) {
+    // Below this size a second thread costs more than it saves.
+    constexpr std::size_t kSplitAbove = std::size_t{4} << 20;
+    if (text.size() < kSplitAbove) {
+        return firstInvalidUtf8(text) == text.size();
+    }
+    // Cut in the middle before an ASCII byte: an ASCII byte always begins a
+    // sequence of its own, so the text is valid exactly when both parts are.
+    std::size_t cut = text.size() / 2;
+    while (cut < text.size() && static_cast<unsigned char>(text[cut]) >= 0x80) {
+        ++cut;
+    }
+    const std::string_view head = text.substr(0, cut);
+    const std::string_view tail = text.substr(cut);
+    bool tailValid = true;
+    std::thread worker;
+    try {
+        worker = std::thread([&tailValid, tail] { tailValid = firstInvalidUtf8(tail) == tail.size(); });
+    } catch (const std::system_error&) {
+        return firstInvalidUtf8(text) == text.size(); // no thread to be had: check it here
+    }
+    const bool headValid = firstInvalidUtf8(head) == head.size();
+    worker.join();
+    return headValid && tailValid;
+}
 
 std::string guessSample(std::string_view raw) {
     return std::string(raw.substr(0, std::min(raw.size(), kGuessSampleSize)));

@@ -241,6 +241,7 @@ awk -F'\t' '
   }
   {
     name = $1; ours = $2; other = $3; theirs = $4; kind = $5; target = $6
+    gsub(/\|/, "\\|", other)
     if (kind == "ratio") {
       ratio = theirs > 0 ? ours / theirs : 0
       met = ratio <= target ? "yes" : "no"

@@ -105,9 +105,17 @@ public:
     OutBuffer(const OutBuffer&) = delete;
     OutBuffer& operator=(const OutBuffer&) = delete;
 
+    // Room for `bytes` more. Only that much is cleared: a buffer that is
+    // cut to size and grown again for every piece of a long text (the
+    // ISO-2022-JP reader converts in pieces) must not clear half its size
+    // each time. The capacity still grows geometrically.
     void reserveMore(std::size_t bytes) {
         if (m_out.size() - m_used < bytes) {
-            m_out.resize(std::max(m_used + bytes, m_out.size() + m_out.size() / 2));
+            const std::size_t want = m_used + bytes;
+            if (want > m_out.capacity()) {
+                m_out.reserve(std::max(want, m_out.capacity() + m_out.capacity() / 2));
+            }
+            m_out.resize(want);
         }
     }
     char* cursor() { return m_out.data() + m_used; }

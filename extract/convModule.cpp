@@ -8,8 +8,6 @@
 #include <cstring>
 #include <iconv.h>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace quillon::convModule {
@@ -631,29 +629,7 @@ std::size_t invalidCount(const char* from, SkipRule rule, std::string_view sampl
 } // namespace
 
 bool isValidUtf8(std::string_view text) {
-    // Below this size a second thread costs more than it saves.
-    constexpr std::size_t kSplitAbove = std::size_t{4} << 20;
-    if (text.size() < kSplitAbove) {
-        return firstInvalidUtf8(text) == text.size();
-    }
-    // Cut in the middle before an ASCII byte: an ASCII byte always begins a
-    // sequence of its own, so the text is valid exactly when both parts are.
-    std::size_t cut = text.size() / 2;
-    while (cut < text.size() && static_cast<unsigned char>(text[cut]) >= 0x80) {
-        ++cut;
-    }
-    const std::string_view head = text.substr(0, cut);
-    const std::string_view tail = text.substr(cut);
-    bool tailValid = true;
-    std::thread worker;
-    try {
-        worker = std::thread([&tailValid, tail] { tailValid = firstInvalidUtf8(tail) == tail.size(); });
-    } catch (const std::system_error&) {
-        return firstInvalidUtf8(text) == text.size(); // no thread to be had: check it here
-    }
-    const bool headValid = firstInvalidUtf8(head) == head.size();
-    worker.join();
-    return headValid && tailValid;
+    return firstInvalidUtf8(text) == text.size();
 }
 
 std::string guessSample(std::string_view raw) {

@@ -35,8 +35,7 @@ struct ConvResult {
 ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample = {});
 
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
-// unchanged, with no invalid sequence). Large texts are checked in two halves
-// on two threads.
+// unchanged, with no invalid sequence).
 bool isValidUtf8(std::string_view bytes);
 
 // UTF-16 text (as the clipboard gives it, host byte order) to UTF-8; unpaired

@@ -14,6 +14,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -310,6 +311,42 @@ bool decodeAndScan(std::string_view text, std::string* owner, const AddressFn& o
     return scanDecoded(decoded, onAddress, ctx);
 }
 
+// What a look at raw bytes tells before they are scanned in place.
+struct Inspection {
+    bool validUtf8 = true;
+    bool mayHoldReference = false;
+};
+
+Inspection inspect(std::string_view text) {
+    return {convModule::isValidUtf8(text), mayHoldReference(text)};
+}
+
+// inspect() of a large text in two halves on two threads. The cut lies before
+// an ASCII byte, which always begins a sequence of its own, so the text is
+// valid exactly when both halves are; a "&" is in one half or the other.
+Inspection inspectOnTwoThreads(std::string_view text) {
+    // Below this size a second thread costs more than it saves.
+    constexpr std::size_t kSplitFrom = std::size_t{4} << 20;
+    if (text.size() < kSplitFrom) {
+        return inspect(text);
+    }
+    std::size_t cut = text.size() / 2;
+    while (cut < text.size() && static_cast<unsigned char>(text[cut]) >= 0x80) {
+        ++cut;
+    }
+    const std::string_view tail = text.substr(cut);
+    Inspection tailSeen;
+    std::thread worker;
+    try {
+        worker = std::thread([&tailSeen, tail] { tailSeen = inspect(tail); });
+    } catch (const std::system_error&) {
+        return inspect(text); // no thread to be had
+    }
+    const Inspection headSeen = inspect(text.substr(0, cut));
+    worker.join();
+    return {headSeen.validUtf8 && tailSeen.validUtf8, headSeen.mayHoldReference || tailSeen.mayHoldReference};
+}
+
 } // namespace
 
 bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
@@ -320,9 +357,16 @@ SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_vi
                             const JobContext& ctx) {
     SourceScan result;
     result.used = enc == Encoding::None ? convModule::guessEncoding(sample) : enc;
-    if (result.used == Encoding::UTF8 && convModule::isValidUtf8(bytes)) {
-        result.finished = decodeAndScan(bytes, nullptr, onAddress, ctx);
-        return result;
+    if (result.used == Encoding::UTF8) {
+        const Inspection seen = inspectOnTwoThreads(bytes);
+        if (seen.validUtf8 && !seen.mayHoldReference) {
+            result.finished = !ctx.stopRequested() && scanDecoded(bytes, onAddress, ctx);
+            return result;
+        }
+        if (seen.validUtf8) {
+            result.finished = decodeAndScan(bytes, nullptr, onAddress, ctx);
+            return result;
+        }
     }
     convModule::ConvResult converted = convModule::convToUTF8(bytes, result.used);
     result.invalid = converted.invalid;

@@ -28,8 +28,8 @@ namespace {
 constexpr const char* kProgram = "quillon-extract";
 constexpr const char* kStdinName = "(standard input)";
 
-std::string reasonText(const pipeline::FileRead& read) {
-    switch (read.error) {
+std::string reasonText(pipeline::ReadError error, const std::string& detail) {
+    switch (error) {
     case pipeline::ReadError::NotFound:
         return "no such file or folder";
     case pipeline::ReadError::NotRegular:
@@ -39,7 +39,7 @@ std::string reasonText(const pipeline::FileRead& read) {
     case pipeline::ReadError::TooLarge:
         return "too large to read into memory";
     case pipeline::ReadError::Io:
-        return "read error: " + read.detail;
+        return "read error: " + detail;
     case pipeline::ReadError::None:
     case pipeline::ReadError::Stopped:
         break;
@@ -242,9 +242,13 @@ public:
 
     void addInput(const std::string& input, int inFd) {
         if (input == "-") {
-            pipeline::FileRead read = readAll(inFd);
+            const pipeline::FileRead read = readAll(inFd);
             m_reporter.startSource(kStdinName, read.bytes.size());
-            scan(kStdinName, std::move(read));
+            if (!read.ok()) {
+                fail(kStdinName, reasonText(read.error, read.detail));
+                return;
+            }
+            scan(kStdinName, read.bytes);
             return;
         }
         const fs::path path(input);
@@ -266,31 +270,33 @@ public:
 
 private:
     void addFile(const fs::path& path) {
-        std::error_code ec;
-        const std::uintmax_t size = fs::file_size(path, ec);
-        m_reporter.startSource(path.string(), ec ? 0 : size);
-        scan(path.string(), pipeline::readWholeFile(path));
-    }
-
-    void scan(const std::string& name, pipeline::FileRead read) {
-        if (!read.ok()) {
-            ++m_failures;
-            m_reporter.error(name + ": " + reasonText(read));
+        // Mapped, not copied: the bytes are only read, and valid UTF-8
+        // without references is scanned where it lies.
+        const pipeline::MappedFile file = pipeline::mapWholeFile(path);
+        m_reporter.startSource(path.string(), file.bytes().size());
+        if (!file.ok()) {
+            fail(path.string(), reasonText(file.error, file.detail));
             return;
         }
-        const std::string sample = convModule::guessSample(read.bytes);
-        convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_options.encoding, sample);
-        std::string().swap(read.bytes);
-        if (converted.invalid > 0) {
-            m_reporter.warning(name + ": " + std::to_string(converted.invalid) + " byte sequences invalid in " +
-                               convModule::encodingName(converted.used) +
-                               " were replaced with U+FFFD (see --encoding)");
-        }
+        scan(path.string(), file.bytes());
+    }
+
+    void fail(const std::string& name, const std::string& reason) {
+        ++m_failures;
+        m_reporter.error(name + ": " + reason);
+    }
+
+    void scan(const std::string& name, std::string_view bytes) {
+        const std::string sample = convModule::guessSample(bytes);
         std::vector<std::string> found;
         JobContext ctx;
         ctx.progress = [this](std::int64_t maximum, std::int64_t value) { m_reporter.scanned(maximum, value); };
-        pipeline::extractAddresses(
-            std::move(converted.text), [&](std::string_view address) { found.emplace_back(address); }, ctx);
+        const pipeline::SourceScan scanned = pipeline::extractFromBytes(
+            bytes, m_options.encoding, sample, [&](std::string_view address) { found.emplace_back(address); }, ctx);
+        if (scanned.invalid > 0) {
+            m_reporter.warning(name + ": " + std::to_string(scanned.invalid) + " byte sequences invalid in " +
+                               convModule::encodingName(scanned.used) + " were replaced with U+FFFD (see --encoding)");
+        }
         m_box.addAddresses(found);
         m_reporter.endSource();
     }

@@ -245,6 +245,9 @@ std::string ascReferClass::convert(std::string_view text, const JobContext& ctx)
     if (!decodePass(text, first, 0, ctx)) {
         return first;
     }
+    if (first.find('&') == std::string::npos) {
+        return first; // the second pass would copy it unchanged
+    }
     ctx.yieldNow();
     std::string second;
     decodePass(first, second, 1, ctx);

@@ -103,9 +103,17 @@ public:
     OutBuffer(const OutBuffer&) = delete;
     OutBuffer& operator=(const OutBuffer&) = delete;
 
+    // Room for `bytes` more. Only that much is cleared: a buffer that is
+    // cut to size and grown again for every piece of a long text (the
+    // ISO-2022-JP reader converts in pieces) must not clear half its size
+    // each time. The capacity still grows geometrically.
     void reserveMore(std::size_t bytes) {
         if (m_out.size() - m_used < bytes) {
-            m_out.resize(std::max(m_used + bytes, m_out.size() + m_out.size() / 2));
+            const std::size_t want = m_used + bytes;
+            if (want > m_out.capacity()) {
+                m_out.reserve(std::max(want, m_out.capacity() + m_out.capacity() / 2));
+            }
+            m_out.resize(want);
         }
     }
     char* cursor() { return m_out.data() + m_used; }
@@ -218,12 +226,20 @@ std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& 
 }
 
 // Offset of the first invalid or incomplete sequence, or the size when the
-// text is valid. ASCII is skipped eight bytes at a time.
+// text is valid. ASCII is skipped 32 bytes, then eight bytes at a time.
 std::size_t firstInvalidUtf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
+        while (i + 32 <= n) {
+            std::uint64_t w[4];
+            std::memcpy(w, p + i, 32);
+            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            i += 32;
+        }
         if (i + 8 <= n) {
             std::uint64_t word;
             std::memcpy(&word, p + i, 8);
@@ -231,6 +247,18 @@ std::size_t firstInvalidUtf8(std::string_view text) {
                 i += 8;
                 continue;
             }
+        }
+        const unsigned char b0 = p[i];
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        // The three-byte characters of Japanese text, without the leads
+        // E0 and ED, whose second byte has a narrower range.
+        if ((b0 & 0xF0) == 0xE0 && b0 != 0xE0 && b0 != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+            (p[i + 2] & 0xC0) == 0x80) {
+            i += 3;
+            continue;
         }
         std::size_t bad = 0;
         const std::size_t len = utf8Sequence(p + i, n - i, bad);
@@ -599,6 +627,10 @@ std::size_t invalidCount(const char* from, SkipRule rule, std::string_view sampl
 }
 
 } // namespace
+
+bool isValidUtf8(std::string_view text) {
+    return firstInvalidUtf8(text) == text.size();
+}
 
 std::string guessSample(std::string_view raw) {
     return std::string(raw.substr(0, std::min(raw.size(), kGuessSampleSize)));

@@ -34,6 +34,10 @@ struct ConvResult {
 // becomes U+FFFD and the conversion goes on to the end.
 ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample = {});
 
+// Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
+// unchanged, with no invalid sequence).
+bool isValidUtf8(std::string_view bytes);
+
 // UTF-16 text (as the clipboard gives it, host byte order) to UTF-8; unpaired
 // surrogates become U+FFFD.
 std::string utf16ToUTF8(std::u16string_view text);

@@ -1,6 +1,7 @@
 #include "extract/pipeline.h"
 
 #include "extract/ascReferClass.h"
+#include "extract/convModule.h"
 #include "extract/searchClass.h"
 #include "list/listOps.h"
 
@@ -10,9 +11,12 @@
 #include <fcntl.h>
 #include <new>
 #include <set>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace quillon::pipeline {
 
@@ -59,6 +63,8 @@ private:
     int m_fd;
 };
 
+FileRead readOpenFile(int fd, const struct stat& st, const JobContext& ctx);
+
 } // namespace
 
 FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
@@ -76,6 +82,12 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
     if (!S_ISREG(st.st_mode)) {
         return failed(ReadError::NotRegular);
     }
+    return readOpenFile(fd, st, ctx);
+}
+
+namespace {
+
+FileRead readOpenFile(int fd, const struct stat& st, const JobContext& ctx) {
     FileRead r;
     // Read in chunks so that STOP is seen during a long read.
     constexpr std::size_t kChunk = std::size_t{4} << 20;
@@ -116,6 +128,8 @@ FileRead readWholeFile(const fs::path& path, const JobContext& ctx) {
     }
     return r;
 }
+
+} // namespace
 
 void walkFolder(const fs::path& folder, const std::function<void(const fs::path&)>& onFile,
                 const std::function<void(const fs::path&, const std::string&)>& onError, const JobContext& ctx) {
@@ -190,13 +204,75 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
     }
 }
 
-bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
-    const ascReferClass decoder;
-    std::string decoded = decoder.convert(text, ctx);
-    std::string().swap(text); // the raw text is not needed any more
-    if (ctx.stopRequested()) {
-        return false;
+MappedFile::~MappedFile() {
+    if (m_map != nullptr) {
+        ::munmap(m_map, m_size);
     }
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : error(other.error), detail(std::move(other.detail)), m_map(std::exchange(other.m_map, nullptr)),
+      m_size(std::exchange(other.m_size, 0)), m_read(std::move(other.m_read)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        if (m_map != nullptr) {
+            ::munmap(m_map, m_size);
+        }
+        error = other.error;
+        detail = std::move(other.detail);
+        m_map = std::exchange(other.m_map, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_read = std::move(other.m_read);
+    }
+    return *this;
+}
+
+MappedFile mapWholeFile(const fs::path& path) {
+    MappedFile m;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        m.error = readErrorFor(errno);
+        m.detail = std::strerror(errno);
+        return m;
+    }
+    {
+        FdCloser closer(fd);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            m.error = readErrorFor(errno);
+            m.detail = std::strerror(errno);
+            return m;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            m.error = ReadError::NotRegular;
+            return m;
+        }
+        // Small files are read: mapping and unmapping cost more than the copy.
+        constexpr off_t kMapFrom = 1 << 20;
+        if (st.st_size >= kMapFrom) {
+            const auto size = static_cast<std::size_t>(st.st_size);
+            void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (p != MAP_FAILED) {
+                m.m_map = static_cast<char*>(p);
+                m.m_size = size;
+                return m;
+            }
+        }
+        // Small, empty by its size (some special files have content all the
+        // same), or not mappable: read it.
+        FileRead r = readOpenFile(fd, st, {});
+        m.error = r.error;
+        m.detail = std::move(r.detail);
+        m.m_read = std::move(r.bytes);
+    }
+    return m;
+}
+
+namespace {
+
+// Scans a decoded text (no reference left to decode) for addresses.
+bool scanDecoded(std::string_view decoded, const AddressFn& onAddress, const JobContext& ctx) {
     searchClass scanner;
     scanner.setRegex(decoded, kAddressPattern);
     scanner.setDiv(ctx);
@@ -212,6 +288,90 @@ bool extractAddresses(std::string text, const AddressFn& onAddress, const JobCon
         ctx.report(maximum, static_cast<std::int64_t>(static_cast<double>(scanner.posLength()) / div));
     }
     return false;
+}
+
+bool mayHoldReference(std::string_view text) {
+    return text.find('&') != std::string_view::npos;
+}
+
+// Decodes the references of a UTF-8 text (a text without "&" has none and is
+// scanned as it is), then scans it.
+bool decodeAndScan(std::string_view text, std::string* owner, const AddressFn& onAddress, const JobContext& ctx) {
+    if (!mayHoldReference(text)) {
+        return !ctx.stopRequested() && scanDecoded(text, onAddress, ctx);
+    }
+    const ascReferClass decoder;
+    std::string decoded = decoder.convert(text, ctx);
+    if (owner != nullptr) {
+        std::string().swap(*owner); // the raw text is not needed any more
+    }
+    if (ctx.stopRequested()) {
+        return false;
+    }
+    return scanDecoded(decoded, onAddress, ctx);
+}
+
+// What a look at raw bytes tells before they are scanned in place.
+struct Inspection {
+    bool validUtf8 = true;
+    bool mayHoldReference = false;
+};
+
+Inspection inspect(std::string_view text) {
+    return {convModule::isValidUtf8(text), mayHoldReference(text)};
+}
+
+// inspect() of a large text in two halves on two threads. The cut lies before
+// an ASCII byte, which always begins a sequence of its own, so the text is
+// valid exactly when both halves are; a "&" is in one half or the other.
+Inspection inspectOnTwoThreads(std::string_view text) {
+    // Below this size a second thread costs more than it saves.
+    constexpr std::size_t kSplitFrom = std::size_t{4} << 20;
+    if (text.size() < kSplitFrom) {
+        return inspect(text);
+    }
+    std::size_t cut = text.size() / 2;
+    while (cut < text.size() && static_cast<unsigned char>(text[cut]) >= 0x80) {
+        ++cut;
+    }
+    const std::string_view tail = text.substr(cut);
+    Inspection tailSeen;
+    std::thread worker;
+    try {
+        worker = std::thread([&tailSeen, tail] { tailSeen = inspect(tail); });
+    } catch (const std::system_error&) {
+        return inspect(text); // no thread to be had
+    }
+    const Inspection headSeen = inspect(text.substr(0, cut));
+    worker.join();
+    return {headSeen.validUtf8 && tailSeen.validUtf8, headSeen.mayHoldReference || tailSeen.mayHoldReference};
+}
+
+} // namespace
+
+bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
+    return decodeAndScan(text, &text, onAddress, ctx);
+}
+
+SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_view sample, const AddressFn& onAddress,
+                            const JobContext& ctx) {
+    SourceScan result;
+    result.used = enc == Encoding::None ? convModule::guessEncoding(sample) : enc;
+    if (result.used == Encoding::UTF8) {
+        const Inspection seen = inspectOnTwoThreads(bytes);
+        if (seen.validUtf8 && !seen.mayHoldReference) {
+            result.finished = !ctx.stopRequested() && scanDecoded(bytes, onAddress, ctx);
+            return result;
+        }
+        if (seen.validUtf8) {
+            result.finished = decodeAndScan(bytes, nullptr, onAddress, ctx);
+            return result;
+        }
+    }
+    convModule::ConvResult converted = convModule::convToUTF8(bytes, result.used);
+    result.invalid = converted.invalid;
+    result.finished = decodeAndScan(converted.text, &converted.text, onAddress, ctx);
+    return result;
 }
 
 std::vector<PostStep> postSteps(const Settings& s, bool userStopped) {

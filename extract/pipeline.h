@@ -38,6 +38,35 @@ struct FileRead {
 // ReadError::TooLarge.
 FileRead readWholeFile(const std::filesystem::path& path, const JobContext& ctx = {});
 
+// A regular file's bytes, mapped into memory read-only instead of copied
+// (small files, and files that cannot be mapped such as those of some special
+// file systems, are read into memory instead). Another program that shortens the file while
+// it is mapped makes reading the lost pages raise SIGBUS: a caller that maps
+// files handles that signal.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    ReadError error = ReadError::None;
+    std::string detail; // the system's words for an I/O error, when there is one
+    bool ok() const { return error == ReadError::None; }
+    std::string_view bytes() const { return m_map != nullptr ? std::string_view(m_map, m_size) : m_read; }
+
+private:
+    friend MappedFile mapWholeFile(const std::filesystem::path& path);
+    char* m_map = nullptr;
+    std::size_t m_size = 0;
+    std::string m_read;
+};
+
+// Maps a regular file whole; anything else is refused like readWholeFile does.
+MappedFile mapWholeFile(const std::filesystem::path& path);
+
 // Walks a folder recursively in a stable order (names sorted), calling
 // `onFile` for every regular file. Hidden entries (names starting with ".")
 // are skipped, links are followed but every folder is walked once only (so a
@@ -60,6 +89,20 @@ using AddressFn = std::function<void(std::string_view address)>;
 // both stay below 50,000); ctx.stop ends the decode or the scan at its next
 // check. Returns false when it was stopped.
 bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx = {});
+
+// What extractFromBytes reports besides the addresses.
+struct SourceScan {
+    Encoding used = Encoding::None; // the encoding converted from (the guess for None)
+    std::size_t invalid = 0;        // invalid sequences replaced by U+FFFD
+    bool finished = true;           // false when ctx.stop ended it
+};
+
+// convModule::convToUTF8 followed by extractAddresses: the same addresses in
+// the same order, the same counts. It copies the bytes only where a step
+// changes them: valid UTF-8 (checked on two threads when large) without a
+// "&" is scanned where it lies.
+SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_view sample, const AddressFn& onAddress,
+                            const JobContext& ctx = {});
 
 // ---- Post-processing --------------------------------------------------------
 

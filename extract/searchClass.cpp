@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace quillon {
 
@@ -62,16 +64,82 @@ pcre2_code* compile(std::string_view pattern, std::uint32_t options, int& errorC
     return code;
 }
 
+// A compiled pattern, and for the address pattern the same pattern compiled
+// anchored: the JIT supports anchoring only when it is given at compile time.
+// Compiled code is only read by matching, so one copy serves every scanner on
+// every thread (each has its own match data and JIT stack).
+struct CompiledPattern {
+    pcre2_code* code = nullptr;
+    pcre2_code* anchoredCode = nullptr;
+    int errorCode = 0;
+    PCRE2_SIZE errorOffset = 0;
+
+    CompiledPattern(const std::string& pattern, bool anchoredToo) {
+        code = compile(pattern, 0, errorCode, errorOffset);
+        if (code != nullptr && anchoredToo) {
+            anchoredCode = compile(pattern, PCRE2_ANCHORED, errorCode, errorOffset);
+        }
+    }
+    ~CompiledPattern() {
+        pcre2_code_free(anchoredCode);
+        pcre2_code_free(code);
+    }
+    CompiledPattern(const CompiledPattern&) = delete;
+    CompiledPattern& operator=(const CompiledPattern&) = delete;
+    bool ok(bool anchoredToo) const { return code != nullptr && (!anchoredToo || anchoredCode != nullptr); }
+};
+
+// The address pattern is compiled (and JIT-compiled) once per process: a
+// folder of many small files would otherwise spend most of its time there.
+std::shared_ptr<const CompiledPattern> compiledPattern(const std::string& pattern, bool addressPattern) {
+    if (addressPattern) {
+        static const auto address = std::make_shared<const CompiledPattern>(std::string(kAddressPattern), true);
+        return address;
+    }
+    return std::make_shared<const CompiledPattern>(pattern, false);
+}
+
+// The match context of the calling thread: limits for the interpreter (used
+// where the JIT is not available: a search that would need more gives up, and
+// the address search then takes the bounds it found itself) and a JIT stack
+// for long matches. A JIT stack serves one match at a time, so each thread
+// has its own, made once rather than for every scanner.
+class ThreadMatchContext {
+public:
+    ThreadMatchContext() : m_context(pcre2_match_context_create(nullptr)) {
+        if (m_context != nullptr) {
+            pcre2_set_heap_limit(m_context, 64 * 1024);
+            m_stack = pcre2_jit_stack_create(32 * 1024, 8 * 1024 * 1024, nullptr);
+            if (m_stack != nullptr) {
+                pcre2_jit_stack_assign(m_context, nullptr, m_stack);
+            }
+        }
+    }
+    ~ThreadMatchContext() {
+        pcre2_match_context_free(m_context);
+        pcre2_jit_stack_free(m_stack);
+    }
+    ThreadMatchContext(const ThreadMatchContext&) = delete;
+    ThreadMatchContext& operator=(const ThreadMatchContext&) = delete;
+    pcre2_match_context* get() const { return m_context; }
+
+private:
+    pcre2_match_context* m_context = nullptr;
+    pcre2_jit_stack* m_stack = nullptr;
+};
+
+pcre2_match_context* threadMatchContext() {
+    thread_local const ThreadMatchContext context;
+    return context.get();
+}
+
 } // namespace
 
 struct searchClass::Impl {
+    std::shared_ptr<const CompiledPattern> compiled;
     pcre2_code* code = nullptr;
-    // The same pattern compiled anchored, for the address search: the JIT
-    // supports anchoring only when it is given at compile time.
     pcre2_code* anchoredCode = nullptr;
     pcre2_match_data* matchData = nullptr;
-    pcre2_match_context* matchContext = nullptr;
-    pcre2_jit_stack* jitStack = nullptr;
     bool addressPattern = false;
     // Set once a search has found nothing after the current position, so that
     // the calls after the end cost nothing.
@@ -81,22 +149,17 @@ struct searchClass::Impl {
 
     void reset() {
         pcre2_match_data_free(matchData);
-        pcre2_match_context_free(matchContext);
-        pcre2_jit_stack_free(jitStack);
-        pcre2_code_free(anchoredCode);
-        pcre2_code_free(code);
+        compiled.reset();
         code = nullptr;
         anchoredCode = nullptr;
         matchData = nullptr;
-        matchContext = nullptr;
-        jitStack = nullptr;
     }
 
     // One pcre2_match call in byte mode (the text is never validated as UTF-8).
     int match(const pcre2_code* pattern, std::string_view subject, std::size_t length, std::size_t start,
               std::uint32_t options) const {
         return pcre2_match(pattern, reinterpret_cast<PCRE2_SPTR>(subject.data()), length, start, options, matchData,
-                           matchContext);
+                           threadMatchContext());
     }
 
     bool plainSearch(std::string_view text, std::int64_t from, std::int64_t& start, std::int64_t& end) const;
@@ -202,32 +265,18 @@ bool searchClass::setRegex(std::string_view text, std::string_view pattern) {
 
     // Byte mode: the address pattern is ASCII only, so it finds the same
     // matches in UTF-8 text as UTF mode would, and nothing re-validates the text.
-    int errorCode = 0;
-    PCRE2_SIZE errorOffset = 0;
-    m_impl->code = compile(rewritten, 0, errorCode, errorOffset);
-    if (m_impl->code != nullptr && m_impl->addressPattern) {
-        m_impl->anchoredCode = compile(rewritten, PCRE2_ANCHORED, errorCode, errorOffset);
-    }
-    if (m_impl->code == nullptr || (m_impl->addressPattern && m_impl->anchoredCode == nullptr)) {
+    std::shared_ptr<const CompiledPattern> compiled = compiledPattern(rewritten, m_impl->addressPattern);
+    if (!compiled->ok(m_impl->addressPattern)) {
         std::array<PCRE2_UCHAR, 256> message{};
-        pcre2_get_error_message(errorCode, message.data(), message.size());
+        pcre2_get_error_message(compiled->errorCode, message.data(), message.size());
         m_error = std::string(reinterpret_cast<const char*>(message.data())) + " (offset " +
-                  std::to_string(errorOffset) + ")";
-        m_impl->reset();
+                  std::to_string(compiled->errorOffset) + ")";
         return false;
     }
+    m_impl->compiled = std::move(compiled);
+    m_impl->code = m_impl->compiled->code;
+    m_impl->anchoredCode = m_impl->compiled->anchoredCode;
 
-    // Limits for the interpreter (used where the JIT is not available): a
-    // search that would need more gives up, and the address search then
-    // takes the bounds it found itself.
-    m_impl->matchContext = pcre2_match_context_create(nullptr);
-    if (m_impl->matchContext != nullptr) {
-        pcre2_set_heap_limit(m_impl->matchContext, 64 * 1024);
-        m_impl->jitStack = pcre2_jit_stack_create(32 * 1024, 8 * 1024 * 1024, nullptr);
-        if (m_impl->jitStack != nullptr) {
-            pcre2_jit_stack_assign(m_impl->matchContext, nullptr, m_impl->jitStack);
-        }
-    }
     m_impl->matchData = pcre2_match_data_create_from_pattern(m_impl->code, nullptr);
     return true;
 }

@@ -1,0 +1,192 @@
+// The paths that skip copies (mapped files, valid UTF-8 scanned in place, the
+// two-thread UTF-8 check, texts without "&" left undecoded) against the plain
+// road: read, convToUTF8, extractAddresses.
+#include "extract/convModule.h"
+#include "extract/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+namespace pipeline = quillon::pipeline;
+namespace conv = quillon::convModule;
+using quillon::Encoding;
+
+namespace {
+
+struct Found {
+    std::vector<std::string> addresses;
+    std::size_t invalid = 0;
+    Encoding used = Encoding::None;
+};
+
+Found plainRoad(const std::string& bytes, Encoding enc) {
+    Found f;
+    conv::ConvResult c = conv::convToUTF8(bytes, enc, conv::guessSample(bytes));
+    f.invalid = c.invalid;
+    f.used = c.used;
+    pipeline::extractAddresses(std::move(c.text), [&](std::string_view a) { f.addresses.emplace_back(a); });
+    return f;
+}
+
+Found fastRoad(std::string_view bytes, Encoding enc) {
+    Found f;
+    const pipeline::SourceScan s = pipeline::extractFromBytes(bytes, enc, conv::guessSample(bytes),
+                                                              [&](std::string_view a) { f.addresses.emplace_back(a); });
+    EXPECT_TRUE(s.finished);
+    f.invalid = s.invalid;
+    f.used = s.used;
+    return f;
+}
+
+void expectSame(const std::string& bytes, Encoding enc) {
+    const Found a = plainRoad(bytes, enc);
+    const Found b = fastRoad(bytes, enc);
+    EXPECT_EQ(a.addresses, b.addresses);
+    EXPECT_EQ(a.invalid, b.invalid);
+    EXPECT_EQ(a.used, b.used);
+}
+
+// Pieces that make addresses, references (also ones that form addresses or
+// other references), broken and valid multibyte characters, and line ends.
+const std::vector<std::string>& pieces() {
+    static const std::vector<std::string> p = {
+        "user@example.com",
+        " ",
+        "\n",
+        "a.b-c_d@mail.example.co.jp",
+        "&#64;",
+        "&#x40;",
+        "&#38;#64;",
+        "&",
+        "&#",
+        "x",
+        ";",
+        "info",
+        "example.jp",
+        "@",
+        "\xE3\x81\x82",
+        "\xE6\x97\xA5",
+        "\xE3\x81",
+        "\xED\xA0\x80",
+        "\xF0\x9F\x98\x80",
+        "\xC0\xAF",
+        "\xFF",
+        "\x82\xA0",
+        "\xA4\xA2",
+        "\x1B$B$\"\x1B(B",
+        ",",
+        "<",
+        ">",
+        "0",
+    };
+    return p;
+}
+
+std::string randomText(std::mt19937& rng, std::size_t pieceCount) {
+    std::string s;
+    for (std::size_t i = 0; i < pieceCount; ++i) {
+        s += pieces()[rng() % pieces().size()];
+    }
+    return s;
+}
+
+TEST(ExtractFromBytes, FindsWhatTheConversionAndTheScanFind) {
+    std::mt19937 rng(2024);
+    for (const Encoding enc :
+         {Encoding::UTF8, Encoding::ShiftJIS, Encoding::EucJP, Encoding::ISO2022JP, Encoding::None}) {
+        for (int round = 0; round < 300; ++round) {
+            const std::string text = randomText(rng, 1 + rng() % 60);
+            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", text: " << text);
+            expectSame(text, enc);
+        }
+    }
+}
+
+// Texts big enough for the two-thread UTF-8 check, with a fault put at the
+// places where the halves meet, at the ends and nowhere.
+TEST(ExtractFromBytes, LargeTextsWithAFaultAnywhere) {
+    std::mt19937 rng(99);
+    std::string base;
+    while (base.size() < (std::size_t{9} << 20)) {
+        base += "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E ";
+        if (rng() % 64 == 0) {
+            base += "mail" + std::to_string(rng() % 1000) + "@example.jp\n";
+        }
+        if (rng() % 4096 == 0) {
+            base += "&#64;";
+        }
+    }
+    const std::size_t mid = base.size() / 2;
+    for (const std::size_t at : {std::size_t{0}, mid - 1, mid, mid + 1, mid + 2, mid + 5, base.size() - 1}) {
+        for (const std::string& fault : {std::string(), std::string("\xE3\x81"), std::string("\xFF"),
+                                         std::string("\xE6\x97\xA5"), std::string("\x80\x80")}) {
+            std::string text = base;
+            text.insert(at, fault);
+            SCOPED_TRACE(::testing::Message() << "fault of " << fault.size() << " bytes at " << at);
+            EXPECT_EQ(conv::isValidUtf8(text), conv::convToUTF8(text, Encoding::UTF8).invalid == 0);
+            expectSame(text, Encoding::UTF8);
+        }
+    }
+}
+
+TEST(IsValidUtf8, AgreesWithTheConversionOnShortTexts) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 3000; ++round) {
+        const std::string text = randomText(rng, rng() % 12);
+        const conv::ConvResult c = conv::convToUTF8(text, Encoding::UTF8);
+        EXPECT_EQ(conv::isValidUtf8(text), c.invalid == 0) << text;
+        if (c.invalid == 0) {
+            EXPECT_EQ(c.text, text);
+        }
+    }
+}
+
+class MapWholeFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "quillon-map-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        m_root = templ;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+    fs::path m_root;
+};
+
+// Sizes on both sides of the size from which files are mapped.
+TEST_F(MapWholeFile, GivesTheBytesOfReadWholeFile) {
+    std::mt19937 rng(11);
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4096}, (std::size_t{1} << 20) - 1,
+                                   std::size_t{1} << 20, (std::size_t{1} << 20) + 4097}) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(rng());
+        }
+        const fs::path file = m_root / ("f" + std::to_string(size));
+        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        pipeline::MappedFile mapped = pipeline::mapWholeFile(file);
+        ASSERT_TRUE(mapped.ok()) << size;
+        EXPECT_EQ(mapped.bytes(), pipeline::readWholeFile(file).bytes) << size;
+        // Moving keeps the bytes where they are.
+        const pipeline::MappedFile moved = std::move(mapped);
+        EXPECT_EQ(moved.bytes(), bytes) << size;
+    }
+}
+
+TEST_F(MapWholeFile, RefusesWhatReadWholeFileRefuses) {
+    const pipeline::MappedFile missing = pipeline::mapWholeFile(m_root / "missing");
+    EXPECT_EQ(missing.error, pipeline::ReadError::NotFound);
+    const pipeline::MappedFile folder = pipeline::mapWholeFile(m_root);
+    EXPECT_EQ(folder.error, pipeline::ReadError::NotRegular);
+    EXPECT_TRUE(folder.bytes().empty());
+}
+
+} // namespace

@@ -107,10 +107,10 @@ void searchThread::scanSource() {
     } else {
         const std::u16string utf16 = m_source.text.toStdU16String();
         try {
-            std::string text = convModule::utf16ToUTF8(utf16);
+            const std::string text = convModule::utf16ToUTF8(utf16);
             ++m_read;
             post([this, sample = convModule::guessSample(text)] { w.outStr(sample); });
-            scanText(std::move(text), batch, throttle);
+            scanBytes(text, Encoding::UTF8, batch, throttle);
         } catch (const std::bad_alloc&) {
             flush(batch, 0, 0);
             m_failures.push_back(
@@ -130,13 +130,9 @@ void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& ba
         return;
     }
     try {
-        std::string sample = convModule::guessSample(read.bytes);
-        convModule::ConvResult converted = convModule::convToUTF8(read.bytes, m_source.encoding, sample);
-        std::string().swap(read.bytes);
-        m_invalidBytes += converted.invalid;
         ++m_read;
-        post([this, sample = std::move(sample)] { w.outStr(sample); });
-        scanText(std::move(converted.text), batch, throttle);
+        post([this, sample = convModule::guessSample(read.bytes)] { w.outStr(sample); });
+        scanBytes(read.bytes, m_source.encoding, batch, throttle);
     } catch (const std::bad_alloc&) {
         // The file fitted in memory but its converted copies do not: the
         // addresses found so far stay, and the file is named.
@@ -146,7 +142,10 @@ void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& ba
     }
 }
 
-void searchThread::scanText(std::string text, std::vector<AddressRow>& batch, Throttle& throttle) {
+// The same conversion and scan as the command-line tool's, with the rows
+// handed to the window in batches.
+void searchThread::scanBytes(std::string_view bytes, Encoding encoding, std::vector<AddressRow>& batch,
+                             Throttle& throttle) {
     std::int64_t maximum = 0;
     std::int64_t value = 0;
     JobContext ctx;
@@ -158,8 +157,10 @@ void searchThread::scanText(std::string text, std::vector<AddressRow>& batch, Th
             flush(batch, maximum, value);
         }
     };
-    pipeline::extractAddresses(
-        std::move(text), [&](std::string_view address) { batch.push_back(addressBox::rowFor(address)); }, ctx);
+    const pipeline::SourceScan result = pipeline::extractFromBytes(
+        bytes, encoding, convModule::guessSample(bytes),
+        [&](std::string_view address) { batch.push_back(addressBox::rowFor(address)); }, ctx);
+    m_invalidBytes += result.invalid;
     flush(batch, maximum, value);
 }
 

@@ -45,7 +45,7 @@ private:
 
     void scanSource(); // worker thread
     void scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle);
-    void scanText(std::string text, std::vector<AddressRow>& batch, Throttle& throttle);
+    void scanBytes(std::string_view bytes, Encoding encoding, std::vector<AddressRow>& batch, Throttle& throttle);
     void flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value);
     void scanEnded();
     void runNextStep();

@@ -328,12 +328,11 @@ bool filterKey(std::string_view text, int mode, std::string_view& key) {
     }
 }
 
-void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int column, int mode, bool markInstead,
-                    const JobContext& ctx) {
-    auto matches = [&](const AddressRow& row) {
-        std::string_view key;
-        return filterKey(cellText(row, column), mode, key) && equalsIgnoreCase(key, entry);
-    };
+namespace {
+
+// What a filter match does: check the row's box, or remove the row.
+template <typename Matches>
+void applyFilter(std::vector<AddressRow>& rows, bool markInstead, Matches& matches, const JobContext& ctx) {
     if (markInstead) {
         for (std::size_t r = 0; r < rows.size(); ++r) {
             if (matches(rows[r])) {
@@ -347,6 +346,17 @@ void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int c
         compact(
             rows, [&](std::size_t r) { return !matches(rows[r]); }, ctx);
     }
+}
+
+} // namespace
+
+void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int column, int mode, bool markInstead,
+                    const JobContext& ctx) {
+    auto matches = [&](const AddressRow& row) {
+        std::string_view key;
+        return filterKey(cellText(row, column), mode, key) && equalsIgnoreCase(key, entry);
+    };
+    applyFilter(rows, markInstead, matches, ctx);
 }
 
 void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::string>& filterArray, int column, int mode,
@@ -372,19 +382,7 @@ void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::stri
         foldCaseAppend(key, folded);
         return index.contains(folded);
     };
-    if (markInstead) {
-        for (std::size_t r = 0; r < rows.size(); ++r) {
-            if (matches(rows[r])) {
-                rows[r].checked = true;
-            }
-            if ((r + 1) % kYieldEvery == 0) {
-                ctx.yieldNow();
-            }
-        }
-    } else {
-        compact(
-            rows, [&](std::size_t r) { return !matches(rows[r]); }, ctx);
-    }
+    applyFilter(rows, markInstead, matches, ctx);
 }
 
 const std::vector<std::string>& correctAddDefaults() {

@@ -9,17 +9,7 @@ root_dir=$PWD
 build_dir="${1:-build}"
 
 tools=(dpkg-dev desktop-file-utils appstream)
-missing=()
-for p in "${tools[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/ensure-packages.sh "${tools[@]}"
 
 echo "== build"
 scripts/setup.sh "$build_dir" -DQUILLON_BUILD_UI=ON

@@ -240,6 +240,9 @@ std::size_t firstInvalidUtf8(std::string_view text) {
             }
             i += 32;
         }
+        if (i == n) {
+            break; // the text ended on a 32-byte boundary
+        }
         if (i + 8 <= n) {
             std::uint64_t word;
             std::memcpy(&word, p + i, 8);

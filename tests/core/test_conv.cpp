@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
@@ -245,6 +247,21 @@ TEST(ConvToUTF8, ValidUtf8IsCopiedUnchanged) {
     const auto r = conv::convToUTF8(text, Encoding::UTF8);
     EXPECT_EQ(r.text, text);
     EXPECT_EQ(r.invalid, 0u);
+}
+
+// Buffers with nothing after their last byte (a std::string would have its
+// terminating NUL there), so that a read past the end is caught under
+// AddressSanitizer: ASCII texts ending on and around the 8- and 32-byte steps
+// of the validity check.
+TEST(ConvToUTF8, AsciiTextsEndingOnTheCheckSteps) {
+    for (std::size_t size : {1, 7, 8, 9, 31, 32, 33, 64, 65, 72}) {
+        const std::vector<char> bytes(size, 'a');
+        const std::string_view text(bytes.data(), bytes.size());
+        EXPECT_TRUE(quillon::convModule::isValidUtf8(text)) << size;
+        const auto result = quillon::convModule::convToUTF8(text, quillon::Encoding::UTF8);
+        EXPECT_EQ(result.text, std::string(size, 'a')) << size;
+        EXPECT_EQ(result.invalid, 0u) << size;
+    }
 }
 
 TEST(Utf16ToUTF8, PairsAndUnpairedSurrogates) {

@@ -1,5 +1,7 @@
 #include "extract/convModule.h"
 
+#include "extract/utf8Check.h"
+
 #include <uchardet.h>
 
 #include <algorithm>
@@ -191,83 +193,12 @@ void convertWith(const char* from, SkipRule rule, std::string_view in, std::size
 
 // ---- UTF-8 ----
 
-// Length of the valid UTF-8 sequence at p, or 0 when it is not one. When it is
-// not, `bad` is the length of its maximal valid prefix (at least 1), the bytes
-// one U+FFFD stands for.
 std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& bad) {
-    const unsigned char b0 = p[0];
-    std::size_t need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 < 0x80) {
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        lo = b0 == 0xE0 ? 0xA0 : 0x80;
-        hi = b0 == 0xED ? 0x9F : 0xBF;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        lo = b0 == 0xF0 ? 0x90 : 0x80;
-        hi = b0 == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        bad = 1;
-        return 0;
-    }
-    for (std::size_t i = 1; i <= need; ++i) {
-        if (i >= left || p[i] < lo || p[i] > hi) {
-            bad = i;
-            return 0;
-        }
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    return need + 1;
+    return utf8Check::sequence(p, left, bad);
 }
 
-// Offset of the first invalid or incomplete sequence, or the size when the
-// text is valid. ASCII is skipped 32 bytes, then eight bytes at a time.
 std::size_t firstInvalidUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        while (i + 32 <= n) {
-            std::uint64_t w[4];
-            std::memcpy(w, p + i, 32);
-            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) != 0) {
-                break;
-            }
-            i += 32;
-        }
-        if (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, p + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        const unsigned char b0 = p[i];
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        // The three-byte characters of Japanese text, without the leads
-        // E0 and ED, whose second byte has a narrower range.
-        if ((b0 & 0xF0) == 0xE0 && b0 != 0xE0 && b0 != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
-            (p[i + 2] & 0xC0) == 0x80) {
-            i += 3;
-            continue;
-        }
-        std::size_t bad = 0;
-        const std::size_t len = utf8Sequence(p + i, n - i, bad);
-        if (len == 0) {
-            return i;
-        }
-        i += len;
-    }
-    return n;
+    return utf8Check::firstInvalid(text);
 }
 
 void repairUtf8(std::string_view text, std::string& out, std::size_t& invalid) {

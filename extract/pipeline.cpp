@@ -3,6 +3,7 @@
 #include "extract/ascReferClass.h"
 #include "extract/convModule.h"
 #include "extract/searchClass.h"
+#include "extract/utf8Check.h"
 #include "list/listOps.h"
 
 #include <algorithm>
@@ -317,8 +318,10 @@ struct Inspection {
     bool mayHoldReference = false;
 };
 
+// One pass tells both.
 Inspection inspect(std::string_view text) {
-    return {convModule::isValidUtf8(text), mayHoldReference(text)};
+    const utf8Check::Inspection seen = utf8Check::inspect(text);
+    return {seen.valid, seen.hasAmpersand};
 }
 
 // inspect() of a large text in two halves on two threads. The cut lies before

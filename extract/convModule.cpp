@@ -5,12 +5,14 @@
 #include <uchardet.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace quillon::convModule {
 
@@ -191,6 +193,206 @@ void convertWith(const char* from, SkipRule rule, std::string_view in, std::size
     convertAll(cd.get(), rule, in, expansion, out, invalid);
 }
 
+// ---- Table decoding of Shift_JIS and EUC-JP ----
+
+// glibc's converters pay a call and a table search for each character. For the
+// characters of one and two bytes a table, built once by running the same
+// converter over every candidate, gives the same bytes without those costs.
+// Whatever the table does not hold (invalid bytes, cut-off characters, the
+// three-byte characters of EUC-JP) goes to the converter, from that byte to
+// the next line end: in either encoding a line end is never part of a
+// character or of an invalid sequence (see invalidLength), so the converter
+// reads the same characters there as in one run over the whole text.
+struct DecodeTable {
+    // The UTF-8 bytes in the low three bytes, their count in the top byte; 0
+    // where the table does not hold the sequence.
+    std::array<std::uint32_t, 256> single{};
+    std::vector<std::uint32_t> pair; // index first << 8 | second, first byte 0x80 or above
+    bool asciiSame = false;          // 0x00 to 0x7F read as themselves
+};
+
+// One UTF-8 character of at most three bytes, packed; 0 for anything else
+// (nothing, U+FFFD, more than one character).
+std::uint32_t packOne(std::string_view utf8) {
+    if (utf8.empty() || utf8.size() > 3 || utf8 == kReplacement) {
+        return 0;
+    }
+    std::size_t bad = 0;
+    if (utf8Check::sequence(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), bad) != utf8.size()) {
+        return 0;
+    }
+    std::uint32_t e = static_cast<std::uint32_t>(utf8.size()) << 24;
+    for (std::size_t k = 0; k < utf8.size(); ++k) {
+        e |= static_cast<std::uint32_t>(static_cast<unsigned char>(utf8[k])) << (8 * k);
+    }
+    return e;
+}
+
+DecodeTable buildTable(const char* from, SkipRule rule) {
+    DecodeTable t;
+    t.pair.assign(65536, 0);
+    Iconv cd("UTF-8", from);
+    if (!cd.ok()) {
+        return t;
+    }
+    // Every candidate on a line of its own: each single byte, each single
+    // byte of 0x80 and above followed by "A" (to see that it is read alone
+    // whatever follows), and each pair whose first byte is 0x80 or above.
+    std::string in;
+    in.reserve(256 * 4 + 128 * 255 * 3);
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\n') {
+            in += static_cast<char>(b);
+            in += '\n';
+        }
+    }
+    for (int b = 0x80; b < 256; ++b) {
+        in += static_cast<char>(b);
+        in += "A\n";
+    }
+    for (int b0 = 0x80; b0 < 256; ++b0) {
+        for (int b1 = 0; b1 < 256; ++b1) {
+            if (b1 != '\n') {
+                in += static_cast<char>(b0);
+                in += static_cast<char>(b1);
+                in += '\n';
+            }
+        }
+    }
+    std::string out;
+    std::size_t invalid = 0;
+    convertAll(cd.get(), rule, in, 4, out, invalid);
+    std::vector<std::string_view> lines;
+    lines.reserve(128 * 256 + 512);
+    std::string_view rest = out;
+    for (std::size_t nl = rest.find('\n'); nl != std::string_view::npos; nl = rest.find('\n')) {
+        lines.push_back(rest.substr(0, nl));
+        rest.remove_prefix(nl + 1);
+    }
+    if (!rest.empty() || lines.size() != 255 + 128 + 128 * 255) {
+        return t; // the lines do not answer the candidates one to one: use no table
+    }
+    std::size_t k = 0;
+    std::array<std::uint32_t, 256> single{};
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\n') {
+            single[static_cast<std::size_t>(b)] = packOne(lines[k++]);
+        }
+    }
+    single['\n'] = 0;
+    for (int b = 0x80; b < 256; ++b) {
+        const std::string_view seen = lines[k++];
+        const auto ub = static_cast<std::size_t>(b);
+        // Read alone only if it also is in front of a letter.
+        if (single[ub] != 0 && (seen.size() != (single[ub] >> 24) + 1 || seen.back() != 'A')) {
+            single[ub] = 0;
+        }
+    }
+    for (int b0 = 0x80; b0 < 256; ++b0) {
+        for (int b1 = 0; b1 < 256; ++b1) {
+            if (b1 != '\n') {
+                t.pair[static_cast<std::size_t>(b0 << 8 | b1)] = packOne(lines[k++]);
+            }
+        }
+    }
+    bool asciiSame = true;
+    for (int b = 0; b < 0x80; ++b) {
+        if (b != '\n' && single[static_cast<std::size_t>(b)] != ((1u << 24) | static_cast<std::uint32_t>(b))) {
+            asciiSame = false;
+        }
+    }
+    t.single = single;
+    t.asciiSame = asciiSame;
+    return t;
+}
+
+const DecodeTable& cp932Table() {
+    static const DecodeTable table = buildTable(kCp932, SkipRule::Cp932);
+    return table;
+}
+
+const DecodeTable& eucJpTable() {
+    static const DecodeTable table = buildTable(kEucJp, SkipRule::EucJp);
+    return table;
+}
+
+// Decodes `in` with the table, handing what it does not hold to `cd` up to the
+// next line end; appends to `out`. The same bytes and count as convertAll.
+void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
+                     std::size_t& invalid) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const std::size_t n = in.size();
+    std::size_t used = out.size();
+    // Each input byte gives at most three output bytes; a table entry is
+    // written as three bytes whatever its length, hence the slack.
+    constexpr std::size_t kBlock = 16384;
+    constexpr std::size_t kBlockRoom = (kBlock + 1) * 3 + 4;
+    out.resize(used + std::max(n / 2 * 3 + 64, kBlockRoom));
+    std::size_t i = 0;
+    while (i < n) {
+        if (out.size() - used < kBlockRoom) {
+            out.resize(std::max(used + kBlockRoom, out.size() + out.size() / 2));
+        }
+        const std::size_t blockEnd = std::min(n, i + kBlock);
+        char* dst = out.data() + used;
+        char* const begin = dst;
+        bool held = true;
+        while (i < blockEnd) {
+            const unsigned char b = p[i];
+            if (b < 0x80 && t.asciiSame) {
+                *dst++ = static_cast<char>(b);
+                ++i;
+                continue;
+            }
+            std::uint32_t e = 0;
+            std::size_t len = 1;
+            if (b >= 0x80 && i + 1 < n) {
+                e = t.pair[static_cast<std::size_t>(b) << 8 | p[i + 1]];
+                len = 2;
+            }
+            if (e == 0) {
+                e = t.single[b];
+                len = 1;
+            }
+            if (e == 0) {
+                held = false;
+                break;
+            }
+            dst[0] = static_cast<char>(e & 0xFF);
+            dst[1] = static_cast<char>((e >> 8) & 0xFF);
+            dst[2] = static_cast<char>((e >> 16) & 0xFF);
+            dst += e >> 24;
+            i += len;
+        }
+        used += static_cast<std::size_t>(dst - begin);
+        if (!held) {
+            const void* nl = std::memchr(p + i, '\n', n - i);
+            const std::size_t end =
+                nl != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(nl) - p) + 1 : n;
+            out.resize(used);
+            convertAll(cd, rule, in.substr(i, end - i), 3, out, invalid);
+            used = out.size();
+            i = end;
+        }
+    }
+    out.resize(used);
+}
+
+// convertWith for CP932 and EUC-JP-MS, through the table.
+void convertByTable(const char* from, SkipRule rule, const DecodeTable& t, std::string_view in, std::string& out,
+                    std::size_t& invalid) {
+    if (in.empty()) {
+        return;
+    }
+    Iconv cd("UTF-8", from);
+    if (!cd.ok()) {
+        out.append(kReplacement);
+        ++invalid;
+        return;
+    }
+    decodeWithTable(t, cd.get(), rule, in, out, invalid);
+}
+
 // ---- UTF-8 ----
 
 std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& bad) {
@@ -308,7 +510,8 @@ void utf16Bytes(std::string_view bytes, std::string& out, std::size_t& invalid) 
 // sets, rare in Japanese text, go to glibc's converters one run at a time.
 class Iso2022Reader {
 public:
-    Iso2022Reader(std::string& out, std::size_t& invalid) : m_out(out), m_invalid(invalid) {}
+    Iso2022Reader(std::string& out, std::size_t& invalid, bool useTable = true)
+        : m_out(out), m_invalid(invalid), m_useTable(useTable) {}
 
     void run(std::string_view in) {
         const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -316,7 +519,22 @@ public:
         m_pending.reserve(std::min<std::size_t>(n, std::size_t{1} << 20) + 16);
         std::size_t i = 0;
         while (i < n) {
+            // Handed on here, between two characters, never inside one.
+            if (m_pending.size() >= kPendingLimit) {
+                flush();
+            }
             const unsigned char b = p[i];
+            if (m_set == Set::Ascii && !m_shifted && b < 0x80 && b != 0x1B && b != 0x0E && b != 0x0F) {
+                // A run of ASCII goes over whole.
+                std::size_t end = i + 1;
+                const std::size_t stop = std::min(n, i + kPendingLimit);
+                while (end < stop && p[end] < 0x80 && p[end] != 0x1B && p[end] != 0x0E && p[end] != 0x0F) {
+                    ++end;
+                }
+                pushRun(in.substr(i, end - i));
+                i = end;
+                continue;
+            }
             if (b == 0x1B) {
                 i = escape(in, i);
                 continue;
@@ -460,15 +678,22 @@ private:
         push(Channel::Cp932, static_cast<char>(s2));
     }
 
+    static constexpr std::size_t kPendingLimit = std::size_t{1} << 20;
+
     void push(Channel channel, char byte) {
         if (channel != m_channel) {
             flush();
             m_channel = channel;
         }
         m_pending += byte;
-        if (m_pending.size() >= (std::size_t{1} << 20)) {
+    }
+
+    void pushRun(std::string_view bytes) {
+        if (m_channel != Channel::Cp932) {
             flush();
+            m_channel = Channel::Cp932;
         }
+        m_pending.append(bytes);
     }
 
     void replace() {
@@ -485,7 +710,11 @@ private:
             if (!m_cp932) {
                 m_cp932 = std::make_unique<Iconv>("UTF-8", kCp932);
             }
-            runChannel(*m_cp932, SkipRule::Cp932);
+            if (m_useTable && m_cp932->ok()) {
+                decodeWithTable(cp932Table(), m_cp932->get(), SkipRule::Cp932, m_pending, m_out, m_invalid);
+            } else {
+                runChannel(*m_cp932, SkipRule::Cp932);
+            }
         } else {
             if (!m_eucJp) {
                 m_eucJp = std::make_unique<Iconv>("UTF-8", kEucJp);
@@ -506,6 +735,7 @@ private:
 
     std::string& m_out;
     std::size_t& m_invalid;
+    bool m_useTable;
     std::string m_pending;
     Channel m_channel = Channel::Cp932;
     Set m_set = Set::Ascii;
@@ -633,10 +863,10 @@ ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sam
     switch (result.used) {
     case Encoding::ShiftJIS:
         // One CP932 byte gives at most 3 UTF-8 bytes (half-width katakana).
-        convertWith(kCp932, SkipRule::Cp932, bytes, 3, result.text, result.invalid);
+        convertByTable(kCp932, SkipRule::Cp932, cp932Table(), bytes, result.text, result.invalid);
         break;
     case Encoding::EucJP:
-        convertWith(kEucJp, SkipRule::EucJp, bytes, 3, result.text, result.invalid);
+        convertByTable(kEucJp, SkipRule::EucJp, eucJpTable(), bytes, result.text, result.invalid);
         break;
     case Encoding::ISO2022JP: {
         Iso2022Reader reader(result.text, result.invalid);
@@ -650,6 +880,27 @@ ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sam
     case Encoding::None:
         repairUtf8(bytes, result.text, result.invalid);
         break;
+    }
+    return result;
+}
+
+ConvResult convToUTF8WithoutTables(std::string_view bytes, Encoding enc) {
+    ConvResult result;
+    result.used = enc;
+    switch (enc) {
+    case Encoding::ShiftJIS:
+        convertWith(kCp932, SkipRule::Cp932, bytes, 3, result.text, result.invalid);
+        break;
+    case Encoding::EucJP:
+        convertWith(kEucJp, SkipRule::EucJp, bytes, 3, result.text, result.invalid);
+        break;
+    case Encoding::ISO2022JP: {
+        Iso2022Reader reader(result.text, result.invalid, false);
+        reader.run(bytes);
+        break;
+    }
+    default:
+        return convToUTF8(bytes, enc);
     }
     return result;
 }

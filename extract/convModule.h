@@ -34,6 +34,12 @@ struct ConvResult {
 // becomes U+FFFD and the conversion goes on to the end.
 ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample = {});
 
+// convToUTF8 with the glibc converters alone, character by character, where
+// convToUTF8 decodes Shift_JIS and EUC-JP (also inside ISO-2022-JP) through
+// tables built from those converters. The same result, more slowly: kept to
+// check the tables against.
+ConvResult convToUTF8WithoutTables(std::string_view bytes, Encoding enc);
+
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
 // unchanged, with no invalid sequence).
 bool isValidUtf8(std::string_view bytes);

@@ -318,24 +318,39 @@ const DecodeTable& eucJpTable() {
 
 // Decodes `in` with the table, handing what it does not hold to `cd` up to the
 // next line end; appends to `out`. The same bytes and count as convertAll.
+// Room for `more` bytes after the end of `out` without clearing them, grown
+// geometrically (a reader that appends piece by piece must not copy the text
+// again for each piece).
+void reserveAppend(std::string& out, std::size_t more) {
+    const std::size_t want = out.size() + more;
+    if (want > out.capacity()) {
+        out.reserve(std::max(want, out.capacity() + out.capacity() / 2));
+    }
+}
+
+// One character from the table, written as three bytes whatever its length
+// (the caller leaves room for that); returns the next write position.
+inline char* putEntry(char* dst, std::uint32_t e) {
+    dst[0] = static_cast<char>(e & 0xFF);
+    dst[1] = static_cast<char>((e >> 8) & 0xFF);
+    dst[2] = static_cast<char>((e >> 16) & 0xFF);
+    return dst + (e >> 24);
+}
+
 void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
                      std::size_t& invalid) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
     const std::size_t n = in.size();
-    std::size_t used = out.size();
-    // Each input byte gives at most three output bytes; a table entry is
-    // written as three bytes whatever its length, hence the slack.
-    constexpr std::size_t kBlock = 16384;
-    constexpr std::size_t kBlockRoom = (kBlock + 1) * 3 + 4;
-    out.resize(used + std::max(n / 2 * 3 + 64, kBlockRoom));
+    reserveAppend(out, n / 2 * 3 + 64);
+    // Decoded a block at a time into a buffer that stays in the cache, then
+    // appended: the output is never cleared before it is written. Each input
+    // byte gives at most three output bytes.
+    constexpr std::size_t kBlock = 8192;
+    char buffer[(kBlock + 1) * 3 + 4];
     std::size_t i = 0;
     while (i < n) {
-        if (out.size() - used < kBlockRoom) {
-            out.resize(std::max(used + kBlockRoom, out.size() + out.size() / 2));
-        }
         const std::size_t blockEnd = std::min(n, i + kBlock);
-        char* dst = out.data() + used;
-        char* const begin = dst;
+        char* dst = buffer;
         bool held = true;
         while (i < blockEnd) {
             const unsigned char b = p[i];
@@ -358,24 +373,18 @@ void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::strin
                 held = false;
                 break;
             }
-            dst[0] = static_cast<char>(e & 0xFF);
-            dst[1] = static_cast<char>((e >> 8) & 0xFF);
-            dst[2] = static_cast<char>((e >> 16) & 0xFF);
-            dst += e >> 24;
+            dst = putEntry(dst, e);
             i += len;
         }
-        used += static_cast<std::size_t>(dst - begin);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
         if (!held) {
             const void* nl = std::memchr(p + i, '\n', n - i);
             const std::size_t end =
                 nl != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(nl) - p) + 1 : n;
-            out.resize(used);
             convertAll(cd, rule, in.substr(i, end - i), 3, out, invalid);
-            used = out.size();
             i = end;
         }
     }
-    out.resize(used);
 }
 
 // convertWith for CP932 and EUC-JP-MS, through the table.
@@ -524,6 +533,10 @@ public:
                 flush();
             }
             const unsigned char b = p[i];
+            if (m_useTable && m_set == Set::Jis0208 && !m_shifted && isJisByte(b) && i + 1 < n && isJisByte(p[i + 1])) {
+                i = jis0208Run(p, i, n);
+                continue;
+            }
             if (m_set == Set::Ascii && !m_shifted && b < 0x80 && b != 0x1B && b != 0x0E && b != 0x0F) {
                 // A run of ASCII goes over whole.
                 std::size_t end = i + 1;
@@ -665,8 +678,56 @@ private:
         }
     }
 
-    // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.
     void jis0208(unsigned char j1, unsigned char j2) {
+        const auto [s1, s2] = toSjis(j1, j2);
+        push(Channel::Cp932, static_cast<char>(s1));
+        push(Channel::Cp932, static_cast<char>(s2));
+    }
+
+    static constexpr std::size_t kPendingLimit = std::size_t{1} << 20;
+
+    static bool isJisByte(unsigned char b) { return b >= 0x21 && b <= 0x7E; }
+
+    // A run of JIS X 0208 characters from i (at least one whole pair), decoded
+    // through the Shift_JIS table straight into the output; a pair the table
+    // does not hold goes the common way, through the pending bytes. Returns
+    // where the run ends.
+    std::size_t jis0208Run(const unsigned char* p, std::size_t i, std::size_t n) {
+        const DecodeTable& t = cp932Table();
+        std::size_t end = i;
+        while (end + 1 < n && end - i < kPendingLimit && isJisByte(p[end]) && isJisByte(p[end + 1])) {
+            end += 2;
+        }
+        constexpr std::size_t kPairs = 4096;
+        char buffer[kPairs * 3 + 4];
+        std::size_t k = i;
+        while (k < end) {
+            if (!m_pending.empty()) {
+                flush();
+            }
+            // The held pairs, a buffer at a time.
+            const std::size_t stop = std::min(end, k + 2 * kPairs);
+            char* dst = buffer;
+            while (k < stop) {
+                const auto [s1, s2] = toSjis(p[k], p[k + 1]);
+                const std::uint32_t e = t.pair[s1 << 8 | s2];
+                if (e == 0) {
+                    break;
+                }
+                dst = putEntry(dst, e);
+                k += 2;
+            }
+            m_out.append(buffer, static_cast<std::size_t>(dst - buffer));
+            if (k < stop) {
+                jis0208(p[k], p[k + 1]);
+                k += 2;
+            }
+        }
+        return end;
+    }
+
+    // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.
+    static std::pair<unsigned, unsigned> toSjis(unsigned char j1, unsigned char j2) {
         const unsigned s1 = ((j1 + 1u) >> 1) + (j1 <= 0x5E ? 0x70u : 0xB0u);
         unsigned s2;
         if (j1 & 1u) {
@@ -674,11 +735,8 @@ private:
         } else {
             s2 = j2 + 0x7Eu;
         }
-        push(Channel::Cp932, static_cast<char>(s1));
-        push(Channel::Cp932, static_cast<char>(s2));
+        return {s1, s2};
     }
-
-    static constexpr std::size_t kPendingLimit = std::size_t{1} << 20;
 
     void push(Channel channel, char byte) {
         if (channel != m_channel) {

@@ -520,14 +520,22 @@ void utf16Bytes(std::string_view bytes, std::string& out, std::size_t& invalid) 
 class Iso2022Reader {
 public:
     Iso2022Reader(std::string& out, std::size_t& invalid, bool useTable = true)
-        : m_out(out), m_invalid(invalid), m_useTable(useTable) {}
+        : m_out(&out), m_invalid(invalid), m_useTable(useTable) {}
 
-    void run(std::string_view in) {
+    void run(std::string_view in) { run(in, 0, in.size()); }
+
+    // Where the output goes from now on.
+    void setOutput(std::string& out) { m_out = &out; }
+
+    // Reads `in` from `from` to `limit` (or further, to the end of a run of a
+    // foreign set) and hands on everything read; returns where it stopped.
+    // The designated set carries over to the next call.
+    std::size_t run(std::string_view in, std::size_t from, std::size_t limit) {
         const auto* p = reinterpret_cast<const unsigned char*>(in.data());
         const std::size_t n = in.size();
-        m_pending.reserve(std::min<std::size_t>(n, std::size_t{1} << 20) + 16);
-        std::size_t i = 0;
-        while (i < n) {
+        m_pending.reserve(std::min<std::size_t>(limit - from, std::size_t{1} << 20) + 16);
+        std::size_t i = from;
+        while (i < limit) {
             // Handed on here, between two characters, never inside one.
             if (m_pending.size() >= kPendingLimit) {
                 flush();
@@ -540,7 +548,7 @@ public:
             if (m_set == Set::Ascii && !m_shifted && b < 0x80 && b != 0x1B && b != 0x0E && b != 0x0F) {
                 // A run of ASCII goes over whole.
                 std::size_t end = i + 1;
-                const std::size_t stop = std::min(n, i + kPendingLimit);
+                const std::size_t stop = std::min(limit, i + kPendingLimit);
                 while (end < stop && p[end] < 0x80 && p[end] != 0x1B && p[end] != 0x0E && p[end] != 0x0F) {
                     ++end;
                 }
@@ -615,13 +623,14 @@ public:
                 flush();
                 std::string run(m_foreignEscape);
                 run.append(in.substr(i, end - i));
-                convertWith(m_foreignCodec, SkipRule::OneByte, run, 4, m_out, m_invalid);
+                convertWith(m_foreignCodec, SkipRule::OneByte, run, 4, *m_out, m_invalid);
                 i = end;
                 break;
             }
             }
         }
         flush();
+        return i;
     }
 
 private:
@@ -717,7 +726,7 @@ private:
                 dst = putEntry(dst, e);
                 k += 2;
             }
-            m_out.append(buffer, static_cast<std::size_t>(dst - buffer));
+            m_out->append(buffer, static_cast<std::size_t>(dst - buffer));
             if (k < stop) {
                 jis0208(p[k], p[k + 1]);
                 k += 2;
@@ -756,7 +765,7 @@ private:
 
     void replace() {
         flush();
-        m_out.append(kReplacement);
+        m_out->append(kReplacement);
         ++m_invalid;
     }
 
@@ -769,7 +778,7 @@ private:
                 m_cp932 = std::make_unique<Iconv>("UTF-8", kCp932);
             }
             if (m_useTable && m_cp932->ok()) {
-                decodeWithTable(cp932Table(), m_cp932->get(), SkipRule::Cp932, m_pending, m_out, m_invalid);
+                decodeWithTable(cp932Table(), m_cp932->get(), SkipRule::Cp932, m_pending, *m_out, m_invalid);
             } else {
                 runChannel(*m_cp932, SkipRule::Cp932);
             }
@@ -784,14 +793,14 @@ private:
 
     void runChannel(const Iconv& cd, SkipRule rule) {
         if (!cd.ok()) {
-            m_out.append(kReplacement);
+            m_out->append(kReplacement);
             ++m_invalid;
             return;
         }
-        convertAll(cd.get(), rule, m_pending, 3, m_out, m_invalid);
+        convertAll(cd.get(), rule, m_pending, 3, *m_out, m_invalid);
     }
 
-    std::string& m_out;
+    std::string* m_out;
     std::size_t& m_invalid;
     bool m_useTable;
     std::string m_pending;
@@ -961,6 +970,57 @@ ConvResult convToUTF8WithoutTables(std::string_view bytes, Encoding enc) {
         return convToUTF8(bytes, enc);
     }
     return result;
+}
+
+struct PieceConverter::Impl {
+    Iconv cd;
+    std::string scratch; // the reader's first output, never written
+    std::size_t readerInvalid = 0;
+    Iso2022Reader reader;
+    Impl(const char* from) : cd("UTF-8", from), reader(scratch, readerInvalid) {}
+};
+
+PieceConverter::PieceConverter(Encoding enc)
+    : m_enc(enc), m_impl(std::make_unique<Impl>(enc == Encoding::EucJP ? kEucJp : kCp932)) {}
+
+PieceConverter::~PieceConverter() = default;
+
+std::size_t PieceConverter::pieceEnd(std::string_view all, std::size_t from, std::size_t size) {
+    if (all.size() - from <= size) {
+        return all.size();
+    }
+    const std::size_t nl = all.find('\n', from + size);
+    return nl == std::string_view::npos ? all.size() : nl + 1;
+}
+
+std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out) {
+    if (from >= limit) {
+        return from;
+    }
+    switch (m_enc) {
+    case Encoding::ShiftJIS:
+    case Encoding::EucJP: {
+        const std::string_view piece = all.substr(from, limit - from);
+        if (!m_impl->cd.ok()) {
+            // As convertWith: one U+FFFD for the whole text, for its first piece.
+            if (from == 0) {
+                out.append(kReplacement);
+                ++m_invalid;
+            }
+            return limit;
+        }
+        decodeWithTable(m_enc == Encoding::EucJP ? eucJpTable() : cp932Table(), m_impl->cd.get(),
+                        m_enc == Encoding::EucJP ? SkipRule::EucJp : SkipRule::Cp932, piece, out, m_invalid);
+        return limit;
+    }
+    default: {
+        m_impl->reader.setOutput(out);
+        const std::size_t stopped = m_impl->reader.run(all, from, limit);
+        m_impl->reader.setOutput(m_impl->scratch);
+        m_invalid = m_impl->readerInvalid;
+        return stopped;
+    }
+    }
 }
 
 std::string utf16ToUTF8(std::u16string_view text) {

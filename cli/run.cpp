@@ -287,7 +287,9 @@ private:
             std::optional<std::string> listError; // set for a folder that could not be listed
         };
         constexpr std::size_t kFilesAhead = 64;
-        constexpr std::size_t kBytesAhead = std::size_t{64} << 20;
+        constexpr std::size_t kBytesAhead = std::size_t{32} << 20;
+        constexpr std::size_t kWakeFiles = 16;
+        constexpr std::size_t kWakeBytes = std::size_t{1} << 20;
         std::mutex mutex;
         std::condition_variable changed;
         std::deque<Entry> ready;
@@ -296,15 +298,25 @@ private:
         std::atomic<bool> quit{false};
         std::exception_ptr failure;
 
+        // Each side wakes the other only when it waits: most files pass
+        // without a switch of threads.
+        bool walkerWaits = false;
+        bool scanWaits = false;
         const auto hand = [&](Entry entry) {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] {
-                return quit.load() || ready.empty() || (ready.size() < kFilesAhead && bytesAhead < kBytesAhead);
-            });
+            while (!quit.load() && !ready.empty() && (ready.size() >= kFilesAhead || bytesAhead >= kBytesAhead)) {
+                walkerWaits = true;
+                changed.wait(lock);
+                walkerWaits = false;
+            }
             bytesAhead += entry.file.bytes().size();
             ready.push_back(std::move(entry));
+            // The scan is woken for a handful of files at once.
+            const bool wake = scanWaits && (ready.size() >= kWakeFiles || bytesAhead >= kWakeBytes);
             lock.unlock();
-            changed.notify_all();
+            if (wake) {
+                changed.notify_all();
+            }
         };
         const auto walk = [&] {
             try {
@@ -354,24 +366,33 @@ private:
                 thread.join();
             }
         } joiner{walker, quit, changed, mutex};
+        std::deque<Entry> batch;
         while (true) {
-            Entry entry;
             {
+                // All that is ready at once.
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return !ready.empty() || done; });
+                while (ready.empty() && !done) {
+                    scanWaits = true;
+                    changed.wait(lock);
+                    scanWaits = false;
+                }
                 if (ready.empty()) {
                     break;
                 }
-                entry = std::move(ready.front());
-                ready.pop_front();
-                bytesAhead -= entry.file.bytes().size();
+                batch.swap(ready);
+                bytesAhead = 0;
+                if (walkerWaits) {
+                    changed.notify_all();
+                }
             }
-            changed.notify_all();
-            if (entry.listError) {
-                folderError(entry.path, *entry.listError);
-            } else {
-                addMapped(entry.path, entry.file);
+            for (Entry& entry : batch) {
+                if (entry.listError) {
+                    folderError(entry.path, *entry.listError);
+                } else {
+                    addMapped(entry.path, entry.file);
+                }
             }
+            batch.clear();
         }
         const std::lock_guard lock(mutex);
         if (failure) {

@@ -141,7 +141,7 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
     // An explicit stack instead of recursion: a very deep tree must not
     // overflow the thread's stack.
     struct Level {
-        std::vector<fs::path> entries;
+        std::vector<fs::directory_entry> entries;
         std::size_t next = 0;
     };
     std::set<fs::path> visited;
@@ -178,9 +178,10 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
             if (!name.empty() && name.front() == '.') {
                 continue;
             }
-            level.entries.push_back(it->path());
+            level.entries.push_back(*it);
         }
-        std::sort(level.entries.begin(), level.entries.end());
+        std::sort(level.entries.begin(), level.entries.end(),
+                  [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
         stack.push_back(std::move(level));
     };
 
@@ -194,15 +195,23 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
             stack.pop_back();
             continue;
         }
-        const fs::path entry = top.entries[top.next++];
+        const fs::directory_entry dirEntry = top.entries[top.next++];
+        const fs::path& entry = dirEntry.path();
         std::error_code ec;
-        const fs::file_status st = fs::status(entry, ec); // follows links
-        if (ec) {
-            continue; // a dangling link or an entry that vanished
+        // The type the folder listing gave, where it gave one and the entry is
+        // no link: a call to the system less for each file.
+        fs::file_type type = dirEntry.symlink_status(ec).type();
+        if (ec || type == fs::file_type::symlink || type == fs::file_type::none || type == fs::file_type::unknown ||
+            type == fs::file_type::not_found) {
+            ec.clear();
+            type = fs::status(entry, ec).type(); // follows links
+            if (ec) {
+                continue; // a dangling link or an entry that vanished
+            }
         }
-        if (fs::is_directory(st)) {
+        if (type == fs::file_type::directory) {
             enter(entry);
-        } else if (fs::is_regular_file(st)) {
+        } else if (type == fs::file_type::regular) {
             onFile(entry);
         }
         ctx.yieldNow();

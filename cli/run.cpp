@@ -8,15 +8,21 @@
 #include "list/addressBox.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace quillon::cli {
@@ -254,12 +260,7 @@ public:
         const fs::path path(input);
         std::error_code ec;
         if (fs::is_directory(path, ec)) {
-            pipeline::walkFolder(
-                path, [&](const fs::path& file) { addFile(file); },
-                [&](const fs::path& folder, const std::string& why) {
-                    ++m_failures;
-                    m_reporter.error(folder.string() + ": cannot be listed: " + why);
-                });
+            addFolder(path);
         } else {
             addFile(path);
         }
@@ -269,10 +270,141 @@ public:
     addressBox& box() { return m_box; }
 
 private:
-    void addFile(const fs::path& path) {
+    void folderError(const fs::path& folder, const std::string& why) {
+        ++m_failures;
+        m_reporter.error(folder.string() + ": cannot be listed: " + why);
+    }
+
+    // Walks a folder and reads its files on a second thread, a few files
+    // ahead of the scan, which takes them (and the folders that could not be
+    // listed) in the walk's order: the same sources, messages and addresses
+    // in the same order as walking and scanning one file after the other,
+    // with the system calls of the walk and the reads out of the scan's way.
+    void addFolder(const fs::path& folder) {
+        struct Entry {
+            fs::path path;
+            pipeline::MappedFile file;
+            std::optional<std::string> listError; // set for a folder that could not be listed
+        };
+        constexpr std::size_t kFilesAhead = 64;
+        constexpr std::size_t kBytesAhead = std::size_t{32} << 20;
+        constexpr std::size_t kWakeFiles = 16;
+        constexpr std::size_t kWakeBytes = std::size_t{1} << 20;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<Entry> ready;
+        std::size_t bytesAhead = 0;
+        bool done = false;
+        std::atomic<bool> quit{false};
+        std::exception_ptr failure;
+
+        // Each side wakes the other only when it waits: most files pass
+        // without a switch of threads.
+        bool walkerWaits = false;
+        bool scanWaits = false;
+        const auto hand = [&](Entry entry) {
+            std::unique_lock lock(mutex);
+            while (!quit.load() && !ready.empty() && (ready.size() >= kFilesAhead || bytesAhead >= kBytesAhead)) {
+                walkerWaits = true;
+                changed.wait(lock);
+                walkerWaits = false;
+            }
+            bytesAhead += entry.file.bytes().size();
+            ready.push_back(std::move(entry));
+            // The scan is woken for a handful of files at once.
+            const bool wake = scanWaits && (ready.size() >= kWakeFiles || bytesAhead >= kWakeBytes);
+            lock.unlock();
+            if (wake) {
+                changed.notify_all();
+            }
+        };
+        const auto walk = [&] {
+            try {
+                JobContext ctx;
+                ctx.stop = &quit;
+                pipeline::walkFolder(
+                    folder,
+                    [&](const fs::path& file) {
+                        hand(Entry{file, pipeline::mapWholeFile(file), std::nullopt});
+                    },
+                    [&](const fs::path& where, const std::string& why) {
+                        hand(Entry{where, {}, why});
+                    },
+                    ctx);
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                failure = std::current_exception();
+            }
+            {
+                const std::lock_guard lock(mutex);
+                done = true;
+            }
+            changed.notify_all();
+        };
+        std::thread walker;
+        try {
+            walker = std::thread(walk);
+        } catch (const std::system_error&) {
+            // No thread to be had: one file after the other.
+            pipeline::walkFolder(
+                folder, [&](const fs::path& file) { addFile(file); },
+                [&](const fs::path& where, const std::string& why) { folderError(where, why); });
+            return;
+        }
+        // The walker is told to end and joined however this thread leaves.
+        struct Joiner {
+            std::thread& thread;
+            std::atomic<bool>& quit;
+            std::condition_variable& changed;
+            std::mutex& mutex;
+            ~Joiner() {
+                {
+                    const std::lock_guard lock(mutex);
+                    quit = true;
+                }
+                changed.notify_all();
+                thread.join();
+            }
+        } joiner{walker, quit, changed, mutex};
+        std::deque<Entry> batch;
+        while (true) {
+            {
+                // All that is ready at once.
+                std::unique_lock lock(mutex);
+                while (ready.empty() && !done) {
+                    scanWaits = true;
+                    changed.wait(lock);
+                    scanWaits = false;
+                }
+                if (ready.empty()) {
+                    break;
+                }
+                batch.swap(ready);
+                bytesAhead = 0;
+                if (walkerWaits) {
+                    changed.notify_all();
+                }
+            }
+            for (Entry& entry : batch) {
+                if (entry.listError) {
+                    folderError(entry.path, *entry.listError);
+                } else {
+                    addMapped(entry.path, entry.file);
+                }
+            }
+            batch.clear();
+        }
+        const std::lock_guard lock(mutex);
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+
+    void addFile(const fs::path& path) { addMapped(path, pipeline::mapWholeFile(path)); }
+
+    void addMapped(const fs::path& path, const pipeline::MappedFile& file) {
         // Mapped, not copied: the bytes are only read, and valid UTF-8
         // without references is scanned where it lies.
-        const pipeline::MappedFile file = pipeline::mapWholeFile(path);
         m_reporter.startSource(path.string(), file.bytes().size());
         if (!file.ok()) {
             fail(path.string(), reasonText(file.error, file.detail));

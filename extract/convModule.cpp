@@ -1,14 +1,18 @@
 #include "extract/convModule.h"
 
+#include "extract/utf8Check.h"
+
 #include <uchardet.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace quillon::convModule {
 
@@ -189,88 +193,223 @@ void convertWith(const char* from, SkipRule rule, std::string_view in, std::size
     convertAll(cd.get(), rule, in, expansion, out, invalid);
 }
 
-// ---- UTF-8 ----
+// ---- Table decoding of Shift_JIS and EUC-JP ----
 
-// Length of the valid UTF-8 sequence at p, or 0 when it is not one. When it is
-// not, `bad` is the length of its maximal valid prefix (at least 1), the bytes
-// one U+FFFD stands for.
-std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& bad) {
-    const unsigned char b0 = p[0];
-    std::size_t need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 < 0x80) {
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        lo = b0 == 0xE0 ? 0xA0 : 0x80;
-        hi = b0 == 0xED ? 0x9F : 0xBF;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        lo = b0 == 0xF0 ? 0x90 : 0x80;
-        hi = b0 == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        bad = 1;
+// glibc's converters pay a call and a table search for each character. For the
+// characters of one and two bytes a table, built once by running the same
+// converter over every candidate, gives the same bytes without those costs.
+// Whatever the table does not hold (invalid bytes, cut-off characters, the
+// three-byte characters of EUC-JP) goes to the converter, from that byte to
+// the next line end: in either encoding a line end is never part of a
+// character or of an invalid sequence (see invalidLength), so the converter
+// reads the same characters there as in one run over the whole text.
+struct DecodeTable {
+    // The UTF-8 bytes in the low three bytes, their count in the top byte; 0
+    // where the table does not hold the sequence.
+    std::array<std::uint32_t, 256> single{};
+    std::vector<std::uint32_t> pair; // index first << 8 | second, first byte 0x80 or above
+    bool asciiSame = false;          // 0x00 to 0x7F read as themselves
+};
+
+// One UTF-8 character of at most three bytes, packed; 0 for anything else
+// (nothing, U+FFFD, more than one character).
+std::uint32_t packOne(std::string_view utf8) {
+    if (utf8.empty() || utf8.size() > 3 || utf8 == kReplacement) {
         return 0;
     }
-    for (std::size_t i = 1; i <= need; ++i) {
-        if (i >= left || p[i] < lo || p[i] > hi) {
-            bad = i;
-            return 0;
-        }
-        lo = 0x80;
-        hi = 0xBF;
+    std::size_t bad = 0;
+    if (utf8Check::sequence(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), bad) != utf8.size()) {
+        return 0;
     }
-    return need + 1;
+    std::uint32_t e = static_cast<std::uint32_t>(utf8.size()) << 24;
+    for (std::size_t k = 0; k < utf8.size(); ++k) {
+        e |= static_cast<std::uint32_t>(static_cast<unsigned char>(utf8[k])) << (8 * k);
+    }
+    return e;
 }
 
-// Offset of the first invalid or incomplete sequence, or the size when the
-// text is valid. ASCII is skipped 32 bytes, then eight bytes at a time.
-std::size_t firstInvalidUtf8(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
+DecodeTable buildTable(const char* from, SkipRule rule) {
+    DecodeTable t;
+    t.pair.assign(65536, 0);
+    Iconv cd("UTF-8", from);
+    if (!cd.ok()) {
+        return t;
+    }
+    // Every candidate on a line of its own: each single byte, each single
+    // byte of 0x80 and above followed by "A" (to see that it is read alone
+    // whatever follows), and each pair whose first byte is 0x80 or above.
+    std::string in;
+    in.reserve(256 * 4 + 128 * 255 * 3);
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\n') {
+            in += static_cast<char>(b);
+            in += '\n';
+        }
+    }
+    for (int b = 0x80; b < 256; ++b) {
+        in += static_cast<char>(b);
+        in += "A\n";
+    }
+    for (int b0 = 0x80; b0 < 256; ++b0) {
+        for (int b1 = 0; b1 < 256; ++b1) {
+            if (b1 != '\n') {
+                in += static_cast<char>(b0);
+                in += static_cast<char>(b1);
+                in += '\n';
+            }
+        }
+    }
+    std::string out;
+    std::size_t invalid = 0;
+    convertAll(cd.get(), rule, in, 4, out, invalid);
+    std::vector<std::string_view> lines;
+    lines.reserve(128 * 256 + 512);
+    std::string_view rest = out;
+    for (std::size_t nl = rest.find('\n'); nl != std::string_view::npos; nl = rest.find('\n')) {
+        lines.push_back(rest.substr(0, nl));
+        rest.remove_prefix(nl + 1);
+    }
+    if (!rest.empty() || lines.size() != 255 + 128 + 128 * 255) {
+        return t; // the lines do not answer the candidates one to one: use no table
+    }
+    std::size_t k = 0;
+    std::array<std::uint32_t, 256> single{};
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\n') {
+            single[static_cast<std::size_t>(b)] = packOne(lines[k++]);
+        }
+    }
+    single['\n'] = 0;
+    for (int b = 0x80; b < 256; ++b) {
+        const std::string_view seen = lines[k++];
+        const auto ub = static_cast<std::size_t>(b);
+        // Read alone only if it also is in front of a letter.
+        if (single[ub] != 0 && (seen.size() != (single[ub] >> 24) + 1 || seen.back() != 'A')) {
+            single[ub] = 0;
+        }
+    }
+    for (int b0 = 0x80; b0 < 256; ++b0) {
+        for (int b1 = 0; b1 < 256; ++b1) {
+            if (b1 != '\n') {
+                t.pair[static_cast<std::size_t>(b0 << 8 | b1)] = packOne(lines[k++]);
+            }
+        }
+    }
+    bool asciiSame = true;
+    for (int b = 0; b < 0x80; ++b) {
+        if (b != '\n' && single[static_cast<std::size_t>(b)] != ((1u << 24) | static_cast<std::uint32_t>(b))) {
+            asciiSame = false;
+        }
+    }
+    t.single = single;
+    t.asciiSame = asciiSame;
+    return t;
+}
+
+const DecodeTable& cp932Table() {
+    static const DecodeTable table = buildTable(kCp932, SkipRule::Cp932);
+    return table;
+}
+
+const DecodeTable& eucJpTable() {
+    static const DecodeTable table = buildTable(kEucJp, SkipRule::EucJp);
+    return table;
+}
+
+// Decodes `in` with the table, handing what it does not hold to `cd` up to the
+// next line end; appends to `out`. The same bytes and count as convertAll.
+// Room for `more` bytes after the end of `out` without clearing them, grown
+// geometrically (a reader that appends piece by piece must not copy the text
+// again for each piece).
+void reserveAppend(std::string& out, std::size_t more) {
+    const std::size_t want = out.size() + more;
+    if (want > out.capacity()) {
+        out.reserve(std::max(want, out.capacity() + out.capacity() / 2));
+    }
+}
+
+// One character from the table, written as three bytes whatever its length
+// (the caller leaves room for that); returns the next write position.
+inline char* putEntry(char* dst, std::uint32_t e) {
+    dst[0] = static_cast<char>(e & 0xFF);
+    dst[1] = static_cast<char>((e >> 8) & 0xFF);
+    dst[2] = static_cast<char>((e >> 16) & 0xFF);
+    return dst + (e >> 24);
+}
+
+void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
+                     std::size_t& invalid) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const std::size_t n = in.size();
+    reserveAppend(out, n / 2 * 3 + 64);
+    // Decoded a block at a time into a buffer that stays in the cache, then
+    // appended: the output is never cleared before it is written. Each input
+    // byte gives at most three output bytes.
+    constexpr std::size_t kBlock = 8192;
+    char buffer[(kBlock + 1) * 3 + 4];
     std::size_t i = 0;
     while (i < n) {
-        while (i + 32 <= n) {
-            std::uint64_t w[4];
-            std::memcpy(w, p + i, 32);
-            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) != 0) {
-                break;
-            }
-            i += 32;
-        }
-        if (i == n) {
-            break; // the text ended on a 32-byte boundary
-        }
-        if (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, p + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                i += 8;
+        const std::size_t blockEnd = std::min(n, i + kBlock);
+        char* dst = buffer;
+        bool held = true;
+        while (i < blockEnd) {
+            const unsigned char b = p[i];
+            if (b < 0x80 && t.asciiSame) {
+                *dst++ = static_cast<char>(b);
+                ++i;
                 continue;
             }
+            std::uint32_t e = 0;
+            std::size_t len = 1;
+            if (b >= 0x80 && i + 1 < n) {
+                e = t.pair[static_cast<std::size_t>(b) << 8 | p[i + 1]];
+                len = 2;
+            }
+            if (e == 0) {
+                e = t.single[b];
+                len = 1;
+            }
+            if (e == 0) {
+                held = false;
+                break;
+            }
+            dst = putEntry(dst, e);
+            i += len;
         }
-        const unsigned char b0 = p[i];
-        if (b0 < 0x80) {
-            ++i;
-            continue;
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (!held) {
+            const void* nl = std::memchr(p + i, '\n', n - i);
+            const std::size_t end =
+                nl != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(nl) - p) + 1 : n;
+            convertAll(cd, rule, in.substr(i, end - i), 3, out, invalid);
+            i = end;
         }
-        // The three-byte characters of Japanese text, without the leads
-        // E0 and ED, whose second byte has a narrower range.
-        if ((b0 & 0xF0) == 0xE0 && b0 != 0xE0 && b0 != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
-            (p[i + 2] & 0xC0) == 0x80) {
-            i += 3;
-            continue;
-        }
-        std::size_t bad = 0;
-        const std::size_t len = utf8Sequence(p + i, n - i, bad);
-        if (len == 0) {
-            return i;
-        }
-        i += len;
     }
-    return n;
+}
+
+// convertWith for CP932 and EUC-JP-MS, through the table.
+void convertByTable(const char* from, SkipRule rule, const DecodeTable& t, std::string_view in, std::string& out,
+                    std::size_t& invalid) {
+    if (in.empty()) {
+        return;
+    }
+    Iconv cd("UTF-8", from);
+    if (!cd.ok()) {
+        out.append(kReplacement);
+        ++invalid;
+        return;
+    }
+    decodeWithTable(t, cd.get(), rule, in, out, invalid);
+}
+
+// ---- UTF-8 ----
+
+std::size_t utf8Sequence(const unsigned char* p, std::size_t left, std::size_t& bad) {
+    return utf8Check::sequence(p, left, bad);
+}
+
+std::size_t firstInvalidUtf8(std::string_view text) {
+    return utf8Check::firstInvalid(text);
 }
 
 void repairUtf8(std::string_view text, std::string& out, std::size_t& invalid) {
@@ -380,15 +519,43 @@ void utf16Bytes(std::string_view bytes, std::string& out, std::size_t& invalid) 
 // sets, rare in Japanese text, go to glibc's converters one run at a time.
 class Iso2022Reader {
 public:
-    Iso2022Reader(std::string& out, std::size_t& invalid) : m_out(out), m_invalid(invalid) {}
+    Iso2022Reader(std::string& out, std::size_t& invalid, bool useTable = true)
+        : m_out(&out), m_invalid(invalid), m_useTable(useTable) {}
 
-    void run(std::string_view in) {
+    void run(std::string_view in) { run(in, 0, in.size()); }
+
+    // Where the output goes from now on.
+    void setOutput(std::string& out) { m_out = &out; }
+
+    // Reads `in` from `from` to `limit` (or further, to the end of a run of a
+    // foreign set) and hands on everything read; returns where it stopped.
+    // The designated set carries over to the next call.
+    std::size_t run(std::string_view in, std::size_t from, std::size_t limit) {
         const auto* p = reinterpret_cast<const unsigned char*>(in.data());
         const std::size_t n = in.size();
-        m_pending.reserve(std::min<std::size_t>(n, std::size_t{1} << 20) + 16);
-        std::size_t i = 0;
-        while (i < n) {
+        m_pending.reserve(std::min<std::size_t>(limit - from, std::size_t{1} << 20) + 16);
+        std::size_t i = from;
+        while (i < limit) {
+            // Handed on here, between two characters, never inside one.
+            if (m_pending.size() >= kPendingLimit) {
+                flush();
+            }
             const unsigned char b = p[i];
+            if (m_useTable && m_set == Set::Jis0208 && !m_shifted && isJisByte(b) && i + 1 < n && isJisByte(p[i + 1])) {
+                i = jis0208Run(p, i, n);
+                continue;
+            }
+            if (m_set == Set::Ascii && !m_shifted && b < 0x80 && b != 0x1B && b != 0x0E && b != 0x0F) {
+                // A run of ASCII goes over whole.
+                std::size_t end = i + 1;
+                const std::size_t stop = std::min(limit, i + kPendingLimit);
+                while (end < stop && p[end] < 0x80 && p[end] != 0x1B && p[end] != 0x0E && p[end] != 0x0F) {
+                    ++end;
+                }
+                pushRun(in.substr(i, end - i));
+                i = end;
+                continue;
+            }
             if (b == 0x1B) {
                 i = escape(in, i);
                 continue;
@@ -456,13 +623,14 @@ public:
                 flush();
                 std::string run(m_foreignEscape);
                 run.append(in.substr(i, end - i));
-                convertWith(m_foreignCodec, SkipRule::OneByte, run, 4, m_out, m_invalid);
+                convertWith(m_foreignCodec, SkipRule::OneByte, run, 4, *m_out, m_invalid);
                 i = end;
                 break;
             }
             }
         }
         flush();
+        return i;
     }
 
 private:
@@ -519,8 +687,56 @@ private:
         }
     }
 
-    // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.
     void jis0208(unsigned char j1, unsigned char j2) {
+        const auto [s1, s2] = toSjis(j1, j2);
+        push(Channel::Cp932, static_cast<char>(s1));
+        push(Channel::Cp932, static_cast<char>(s2));
+    }
+
+    static constexpr std::size_t kPendingLimit = std::size_t{1} << 20;
+
+    static bool isJisByte(unsigned char b) { return b >= 0x21 && b <= 0x7E; }
+
+    // A run of JIS X 0208 characters from i (at least one whole pair), decoded
+    // through the Shift_JIS table straight into the output; a pair the table
+    // does not hold goes the common way, through the pending bytes. Returns
+    // where the run ends.
+    std::size_t jis0208Run(const unsigned char* p, std::size_t i, std::size_t n) {
+        const DecodeTable& t = cp932Table();
+        std::size_t end = i;
+        while (end + 1 < n && end - i < kPendingLimit && isJisByte(p[end]) && isJisByte(p[end + 1])) {
+            end += 2;
+        }
+        constexpr std::size_t kPairs = 4096;
+        char buffer[kPairs * 3 + 4];
+        std::size_t k = i;
+        while (k < end) {
+            if (!m_pending.empty()) {
+                flush();
+            }
+            // The held pairs, a buffer at a time.
+            const std::size_t stop = std::min(end, k + 2 * kPairs);
+            char* dst = buffer;
+            while (k < stop) {
+                const auto [s1, s2] = toSjis(p[k], p[k + 1]);
+                const std::uint32_t e = t.pair[s1 << 8 | s2];
+                if (e == 0) {
+                    break;
+                }
+                dst = putEntry(dst, e);
+                k += 2;
+            }
+            m_out->append(buffer, static_cast<std::size_t>(dst - buffer));
+            if (k < stop) {
+                jis0208(p[k], p[k + 1]);
+                k += 2;
+            }
+        }
+        return end;
+    }
+
+    // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.
+    static std::pair<unsigned, unsigned> toSjis(unsigned char j1, unsigned char j2) {
         const unsigned s1 = ((j1 + 1u) >> 1) + (j1 <= 0x5E ? 0x70u : 0xB0u);
         unsigned s2;
         if (j1 & 1u) {
@@ -528,8 +744,7 @@ private:
         } else {
             s2 = j2 + 0x7Eu;
         }
-        push(Channel::Cp932, static_cast<char>(s1));
-        push(Channel::Cp932, static_cast<char>(s2));
+        return {s1, s2};
     }
 
     void push(Channel channel, char byte) {
@@ -538,14 +753,19 @@ private:
             m_channel = channel;
         }
         m_pending += byte;
-        if (m_pending.size() >= (std::size_t{1} << 20)) {
+    }
+
+    void pushRun(std::string_view bytes) {
+        if (m_channel != Channel::Cp932) {
             flush();
+            m_channel = Channel::Cp932;
         }
+        m_pending.append(bytes);
     }
 
     void replace() {
         flush();
-        m_out.append(kReplacement);
+        m_out->append(kReplacement);
         ++m_invalid;
     }
 
@@ -557,7 +777,11 @@ private:
             if (!m_cp932) {
                 m_cp932 = std::make_unique<Iconv>("UTF-8", kCp932);
             }
-            runChannel(*m_cp932, SkipRule::Cp932);
+            if (m_useTable && m_cp932->ok()) {
+                decodeWithTable(cp932Table(), m_cp932->get(), SkipRule::Cp932, m_pending, *m_out, m_invalid);
+            } else {
+                runChannel(*m_cp932, SkipRule::Cp932);
+            }
         } else {
             if (!m_eucJp) {
                 m_eucJp = std::make_unique<Iconv>("UTF-8", kEucJp);
@@ -569,15 +793,16 @@ private:
 
     void runChannel(const Iconv& cd, SkipRule rule) {
         if (!cd.ok()) {
-            m_out.append(kReplacement);
+            m_out->append(kReplacement);
             ++m_invalid;
             return;
         }
-        convertAll(cd.get(), rule, m_pending, 3, m_out, m_invalid);
+        convertAll(cd.get(), rule, m_pending, 3, *m_out, m_invalid);
     }
 
-    std::string& m_out;
+    std::string* m_out;
     std::size_t& m_invalid;
+    bool m_useTable;
     std::string m_pending;
     Channel m_channel = Channel::Cp932;
     Set m_set = Set::Ascii;
@@ -705,10 +930,10 @@ ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sam
     switch (result.used) {
     case Encoding::ShiftJIS:
         // One CP932 byte gives at most 3 UTF-8 bytes (half-width katakana).
-        convertWith(kCp932, SkipRule::Cp932, bytes, 3, result.text, result.invalid);
+        convertByTable(kCp932, SkipRule::Cp932, cp932Table(), bytes, result.text, result.invalid);
         break;
     case Encoding::EucJP:
-        convertWith(kEucJp, SkipRule::EucJp, bytes, 3, result.text, result.invalid);
+        convertByTable(kEucJp, SkipRule::EucJp, eucJpTable(), bytes, result.text, result.invalid);
         break;
     case Encoding::ISO2022JP: {
         Iso2022Reader reader(result.text, result.invalid);
@@ -724,6 +949,78 @@ ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sam
         break;
     }
     return result;
+}
+
+ConvResult convToUTF8WithoutTables(std::string_view bytes, Encoding enc) {
+    ConvResult result;
+    result.used = enc;
+    switch (enc) {
+    case Encoding::ShiftJIS:
+        convertWith(kCp932, SkipRule::Cp932, bytes, 3, result.text, result.invalid);
+        break;
+    case Encoding::EucJP:
+        convertWith(kEucJp, SkipRule::EucJp, bytes, 3, result.text, result.invalid);
+        break;
+    case Encoding::ISO2022JP: {
+        Iso2022Reader reader(result.text, result.invalid, false);
+        reader.run(bytes);
+        break;
+    }
+    default:
+        return convToUTF8(bytes, enc);
+    }
+    return result;
+}
+
+struct PieceConverter::Impl {
+    Iconv cd;
+    std::string scratch; // the reader's first output, never written
+    std::size_t readerInvalid = 0;
+    Iso2022Reader reader;
+    Impl(const char* from) : cd("UTF-8", from), reader(scratch, readerInvalid) {}
+};
+
+PieceConverter::PieceConverter(Encoding enc)
+    : m_enc(enc), m_impl(std::make_unique<Impl>(enc == Encoding::EucJP ? kEucJp : kCp932)) {}
+
+PieceConverter::~PieceConverter() = default;
+
+std::size_t PieceConverter::pieceEnd(std::string_view all, std::size_t from, std::size_t size) {
+    if (all.size() - from <= size) {
+        return all.size();
+    }
+    const std::size_t nl = all.find('\n', from + size);
+    return nl == std::string_view::npos ? all.size() : nl + 1;
+}
+
+std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out) {
+    if (from >= limit) {
+        return from;
+    }
+    switch (m_enc) {
+    case Encoding::ShiftJIS:
+    case Encoding::EucJP: {
+        const std::string_view piece = all.substr(from, limit - from);
+        if (!m_impl->cd.ok()) {
+            // As convertWith: one U+FFFD for the whole text, for its first piece.
+            if (from == 0) {
+                out.append(kReplacement);
+                ++m_invalid;
+            }
+            return limit;
+        }
+        decodeWithTable(m_enc == Encoding::EucJP ? eucJpTable() : cp932Table(), m_impl->cd.get(),
+                        m_enc == Encoding::EucJP ? SkipRule::EucJp : SkipRule::Cp932, piece, out, m_invalid);
+        return limit;
+    }
+    default: {
+        m_impl->reader.setOutput(out);
+        const std::size_t stopped = m_impl->reader.run(all, from, limit);
+        m_impl->reader.setOutput(m_impl->scratch);
+        m_invalid = m_impl->readerInvalid;
+        return stopped;
+    }
+    }
 }
 
 std::string utf16ToUTF8(std::u16string_view text) {

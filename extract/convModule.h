@@ -3,6 +3,7 @@
 #include "app/settings.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,44 @@ struct ConvResult {
 // text is converted from the guess. Never stops early: every invalid sequence
 // becomes U+FFFD and the conversion goes on to the end.
 ConvResult convToUTF8(std::string_view bytes, Encoding enc, std::string_view sample = {});
+
+// convToUTF8 with the glibc converters alone, character by character, where
+// convToUTF8 decodes Shift_JIS and EUC-JP (also inside ISO-2022-JP) through
+// tables built from those converters. The same result, more slowly: kept to
+// check the tables against.
+ConvResult convToUTF8WithoutTables(std::string_view bytes, Encoding enc);
+
+// Converts a text to UTF-8 a piece at a time, with the same bytes and count
+// in all as convToUTF8 gives for the whole text. A piece ends right after a
+// line end byte (or at the end of the text): in Shift_JIS and EUC-JP no
+// character and no invalid sequence holds that byte, and the designated set
+// of ISO-2022-JP is carried from one piece to the next. For ShiftJIS, EucJP
+// and ISO2022JP only.
+class PieceConverter {
+public:
+    explicit PieceConverter(Encoding enc);
+    ~PieceConverter();
+    PieceConverter(const PieceConverter&) = delete;
+    PieceConverter& operator=(const PieceConverter&) = delete;
+
+    // Where the next piece of `all` starting at `from` ends: after the first
+    // line end at or after `from + size`, or the end of the text.
+    static std::size_t pieceEnd(std::string_view all, std::size_t from, std::size_t size);
+
+    // Converts `all` from `from` to `limit` (a piece end), appending to `out`.
+    // Returns where it stopped: `limit`, or further for ISO-2022-JP when a run
+    // of a set read by glibc reaches past it (the next piece starts there).
+    std::size_t convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out);
+
+    // Invalid sequences replaced so far.
+    std::size_t invalid() const { return m_invalid; }
+
+private:
+    struct Impl;
+    Encoding m_enc;
+    std::size_t m_invalid = 0;
+    std::unique_ptr<Impl> m_impl;
+};
 
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
 // unchanged, with no invalid sequence).

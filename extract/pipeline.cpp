@@ -3,12 +3,17 @@
 #include "extract/ascReferClass.h"
 #include "extract/convModule.h"
 #include "extract/searchClass.h"
+#include "extract/utf8Check.h"
 #include "list/listOps.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
 #include <set>
 #include <sys/mman.h>
@@ -136,7 +141,7 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
     // An explicit stack instead of recursion: a very deep tree must not
     // overflow the thread's stack.
     struct Level {
-        std::vector<fs::path> entries;
+        std::vector<fs::directory_entry> entries;
         std::size_t next = 0;
     };
     std::set<fs::path> visited;
@@ -173,9 +178,10 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
             if (!name.empty() && name.front() == '.') {
                 continue;
             }
-            level.entries.push_back(it->path());
+            level.entries.push_back(*it);
         }
-        std::sort(level.entries.begin(), level.entries.end());
+        std::sort(level.entries.begin(), level.entries.end(),
+                  [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
         stack.push_back(std::move(level));
     };
 
@@ -189,15 +195,23 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
             stack.pop_back();
             continue;
         }
-        const fs::path entry = top.entries[top.next++];
+        const fs::directory_entry dirEntry = top.entries[top.next++];
+        const fs::path& entry = dirEntry.path();
         std::error_code ec;
-        const fs::file_status st = fs::status(entry, ec); // follows links
-        if (ec) {
-            continue; // a dangling link or an entry that vanished
+        // The type the folder listing gave, where it gave one and the entry is
+        // no link: a call to the system less for each file.
+        fs::file_type type = dirEntry.symlink_status(ec).type();
+        if (ec || type == fs::file_type::symlink || type == fs::file_type::none || type == fs::file_type::unknown ||
+            type == fs::file_type::not_found) {
+            ec.clear();
+            type = fs::status(entry, ec).type(); // follows links
+            if (ec) {
+                continue; // a dangling link or an entry that vanished
+            }
         }
-        if (fs::is_directory(st)) {
+        if (type == fs::file_type::directory) {
             enter(entry);
-        } else if (fs::is_regular_file(st)) {
+        } else if (type == fs::file_type::regular) {
             onFile(entry);
         }
         ctx.yieldNow();
@@ -317,8 +331,10 @@ struct Inspection {
     bool mayHoldReference = false;
 };
 
+// One pass tells both.
 Inspection inspect(std::string_view text) {
-    return {convModule::isValidUtf8(text), mayHoldReference(text)};
+    const utf8Check::Inspection seen = utf8Check::inspect(text);
+    return {seen.valid, seen.hasAmpersand};
 }
 
 // inspect() of a large text in two halves on two threads. The cut lies before
@@ -347,6 +363,146 @@ Inspection inspectOnTwoThreads(std::string_view text) {
     return {headSeen.validUtf8 && tailSeen.validUtf8, headSeen.mayHoldReference || tailSeen.mayHoldReference};
 }
 
+// The smallest power of ten (at least 10) that brings `size` below 50,000,
+// as searchClass::setDiv finds it.
+double divFor(std::size_t size) {
+    double p = 10;
+    while (static_cast<double>(size) / p >= 50000) {
+        p *= 10;
+    }
+    return p;
+}
+
+// Converts a Shift_JIS, EUC-JP or ISO-2022-JP text piece by piece on a second
+// thread while this one decodes the references of and scans the pieces
+// converted before, in order. A piece ends after a line end, which no
+// reference and no address spans, so the pieces give the addresses of the
+// whole text in the same order; the converter gives the same bytes and count
+// as one conversion of the whole. Fresh memory costs more than reused memory,
+// so the few piece buffers go round. Returns false when ctx.stop ended it, or
+// nothing (and leaves `ran` false) when no thread could be had.
+bool convertAndScanInPieces(std::string_view bytes, Encoding enc, const AddressFn& onAddress, const JobContext& ctx,
+                            std::size_t& invalid, bool& ran) {
+    constexpr std::size_t kPiece = std::size_t{2} << 20;
+    constexpr std::size_t kInFlight = 3;
+    struct Converted {
+        std::string text;
+        std::size_t end = 0; // input offset the piece reaches
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Converted> ready;
+    std::vector<std::string> spare;
+    bool done = false;
+    bool quit = false;
+    std::exception_ptr failure;
+    std::size_t converted = 0;
+
+    auto convertAll = [&] {
+        try {
+            convModule::PieceConverter converter(enc);
+            std::size_t from = 0;
+            while (from < bytes.size()) {
+                Converted piece;
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return quit || ready.size() < kInFlight; });
+                    if (quit) {
+                        break;
+                    }
+                    if (!spare.empty()) {
+                        piece.text = std::move(spare.back());
+                        spare.pop_back();
+                    }
+                }
+                piece.text.clear();
+                const std::size_t limit = convModule::PieceConverter::pieceEnd(bytes, from, kPiece);
+                from = converter.convert(bytes, from, limit, piece.text);
+                piece.end = from;
+                {
+                    const std::lock_guard lock(mutex);
+                    ready.push_back(std::move(piece));
+                    converted = converter.invalid();
+                }
+                changed.notify_all();
+            }
+            const std::lock_guard lock(mutex);
+            converted = converter.invalid();
+        } catch (...) {
+            const std::lock_guard lock(mutex);
+            failure = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex);
+            done = true;
+        }
+        changed.notify_all();
+    };
+    std::thread worker;
+    try {
+        worker = std::thread(convertAll);
+    } catch (const std::system_error&) {
+        ran = false;
+        return true;
+    }
+    ran = true;
+    // The worker is told to end and joined however this thread leaves.
+    struct Joiner {
+        std::thread& thread;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& quit;
+        ~Joiner() {
+            {
+                const std::lock_guard lock(mutex);
+                quit = true;
+            }
+            changed.notify_all();
+            thread.join();
+        }
+    } joiner{worker, mutex, changed, quit};
+
+    const double div = divFor(bytes.size());
+    const auto maximum = static_cast<std::int64_t>(static_cast<double>(bytes.size()) / div);
+    ctx.report(maximum, 0);
+    JobContext quiet = ctx; // the pieces' own progress means nothing to the caller
+    quiet.progress = nullptr;
+    bool stopped = false;
+    while (true) {
+        Converted piece;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !ready.empty() || done; });
+            if (ready.empty()) {
+                break;
+            }
+            piece = std::move(ready.front());
+            ready.pop_front();
+        }
+        changed.notify_all();
+        ctx.yieldNow();
+        if (ctx.stopRequested() || !decodeAndScan(piece.text, nullptr, onAddress, quiet)) {
+            stopped = true;
+            break;
+        }
+        ctx.report(maximum, static_cast<std::int64_t>(static_cast<double>(piece.end) / div));
+        const std::lock_guard lock(mutex);
+        spare.push_back(std::move(piece.text));
+    }
+    {
+        const std::lock_guard lock(mutex);
+        quit = true;
+    }
+    changed.notify_all();
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return done; });
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    invalid = converted;
+    return !stopped;
+}
+
 } // namespace
 
 bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
@@ -365,6 +521,16 @@ SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_vi
         }
         if (seen.validUtf8) {
             result.finished = decodeAndScan(bytes, nullptr, onAddress, ctx);
+            return result;
+        }
+    }
+    // Below this size a second thread costs more than it saves.
+    constexpr std::size_t kPiecesFrom = std::size_t{4} << 20;
+    if (bytes.size() >= kPiecesFrom &&
+        (result.used == Encoding::ShiftJIS || result.used == Encoding::EucJP || result.used == Encoding::ISO2022JP)) {
+        bool ran = false;
+        result.finished = convertAndScanInPieces(bytes, result.used, onAddress, ctx, result.invalid, ran);
+        if (ran) {
             return result;
         }
     }

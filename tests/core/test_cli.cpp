@@ -1,6 +1,7 @@
 #include "app/prefStore.h"
 #include "cli/options.h"
 #include "cli/run.h"
+#include "extract/pipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -356,6 +357,40 @@ TEST_F(CliRunTest, FolderIsWalkedInOrderSkippingHiddenEntriesAndStoppingLinkLoop
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(r.out, tsvRow("one@s.jp") + tsvRow("ant@a.jp") + tsvRow("bee@b.jp") + tsvRow("cat@c.jp"));
     EXPECT_EQ(r.err, "");
+}
+
+// A folder of more files and more bytes than are read ahead of the scan, in
+// several encodings (some with invalid bytes, so with warnings), large and
+// empty files, FIFOs among them: the same output and the same messages in the
+// same order as naming every file on the command line in the walk's order.
+TEST_F(CliRunTest, FolderGivesWhatItsFilesNamedOneByOneGive) {
+    std::vector<std::string> inOrder;
+    const std::vector<std::string> bodies = {
+        "plain@a.jp text\n",   "\x82\xA0 sjis@b.jp \x82\n", "\xA4\xA2 euc@c.jp\n", "\x1B$B$\"\x1B(B jis@d.jp\n", "",
+        "&#64; ref&#64;e.jp\n"};
+    for (int k = 0; k < 300; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "many/d%d/f%03d.txt", k % 7, k);
+        std::string body;
+        const std::size_t repeat = k % 50 == 0 ? 100000 : 1 + k % 5; // now and then a file of megabytes
+        for (std::size_t r = 0; r < repeat; ++r) {
+            body += bodies[static_cast<std::size_t>(k) % bodies.size()];
+            body += "n" + std::to_string(k) + "x" + std::to_string(r % 3) + "@f.jp\n";
+        }
+        file(name, body);
+    }
+    ASSERT_EQ(::mkfifo(path("many/d3/pipe").c_str(), 0600), 0);
+    quillon::pipeline::walkFolder(
+        path("many"), [&](const fs::path& f) { inOrder.push_back(f.string()); },
+        [](const fs::path&, const std::string&) {});
+    ASSERT_EQ(inOrder.size(), 300u);
+
+    const CliRun byFolder = run(plus(kPlain, {path("many").string()}));
+    const CliRun byFile = run(plus(kPlain, inOrder));
+    EXPECT_EQ(byFolder.status, byFile.status);
+    EXPECT_TRUE(byFolder.out == byFile.out);
+    EXPECT_EQ(byFolder.err, byFile.err);
+    EXPECT_NE(byFolder.err.find("replaced with U+FFFD"), std::string::npos) << byFolder.err;
 }
 
 TEST_F(CliRunTest, UnreadableInputsAreNamedAndTheOthersGoOn) {

@@ -135,6 +135,47 @@ TEST(ExtractFromBytes, LargeTextsWithAFaultAnywhere) {
     }
 }
 
+// Texts large enough to be converted in pieces on a second thread, in each
+// of the three encodings converted that way, made of the random pieces above
+// (valid and broken characters, escape sequences, references, addresses and
+// line ends), and the same with no line end at all (one piece).
+TEST(ExtractFromBytes, LargeTextsConvertedInPieces) {
+    std::mt19937 rng(314);
+    for (const Encoding enc : {Encoding::ShiftJIS, Encoding::EucJP, Encoding::ISO2022JP}) {
+        for (const bool lineEnds : {true, false}) {
+            std::string text;
+            while (text.size() < (std::size_t{9} << 20)) {
+                std::string piece = pieces()[rng() % pieces().size()];
+                if (!lineEnds && piece == "\n") {
+                    piece = " ";
+                }
+                text += piece;
+            }
+            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", line ends " << lineEnds);
+            expectSame(text, enc);
+        }
+    }
+}
+
+// Line ends at the places the pieces are cut, with a broken character or an
+// open escape sequence right before them, and ISO-2022-JP text that stays in
+// JIS X 0208 over the line ends.
+TEST(ExtractFromBytes, PieceEndsInsideBrokenOrShiftedText) {
+    const std::vector<std::pair<Encoding, std::string>> lines = {
+        {Encoding::ShiftJIS, "\x82\xA0 a@b.jp \x82\n"},          {Encoding::EucJP, "\xA4\xA2 a@b.jp \x8F\xA1\n"},
+        {Encoding::ISO2022JP, "\x1B$B$\"$$ a@b.jp $\"\n"},       {Encoding::ISO2022JP, "\x1B(I1 a@b.jp\x0E" "12\n"},
+        {Encoding::ISO2022JP, "\x1B$B$\"\x1B(B x@y.jp \x1B$\n"},
+    };
+    for (const auto& [enc, line] : lines) {
+        std::string text;
+        while (text.size() < (std::size_t{7} << 20)) {
+            text += line;
+        }
+        SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc));
+        expectSame(text, enc);
+    }
+}
+
 TEST(IsValidUtf8, AgreesWithTheConversionOnShortTexts) {
     std::mt19937 rng(5);
     for (int round = 0; round < 3000; ++round) {

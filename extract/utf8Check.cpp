@@ -1,0 +1,304 @@
+#include "extract/utf8Check.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUILLON_HAVE_AVX2_PATH 1
+#include <immintrin.h>
+#endif
+
+namespace quillon::utf8Check {
+
+std::size_t sequence(const unsigned char* p, std::size_t left, std::size_t& bad) {
+    const unsigned char b0 = p[0];
+    std::size_t need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 < 0x80) {
+        return 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        hi = b0 == 0xED ? 0x9F : 0xBF;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        lo = b0 == 0xF0 ? 0x90 : 0x80;
+        hi = b0 == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        bad = 1;
+        return 0;
+    }
+    for (std::size_t i = 1; i <= need; ++i) {
+        if (i >= left || p[i] < lo || p[i] > hi) {
+            bad = i;
+            return 0;
+        }
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    return need + 1;
+}
+
+namespace {
+
+// The portable check. ASCII is skipped 32 bytes, then eight bytes at a time.
+std::size_t firstInvalidScalar(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+        while (i + 32 <= n) {
+            std::uint64_t w[4];
+            std::memcpy(w, p + i, 32);
+            if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            i += 32;
+        }
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char b0 = p[i];
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        // The three-byte characters of Japanese text, without the leads
+        // E0 and ED, whose second byte has a narrower range.
+        if ((b0 & 0xF0) == 0xE0 && b0 != 0xE0 && b0 != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+            (p[i + 2] & 0xC0) == 0x80) {
+            i += 3;
+            continue;
+        }
+        std::size_t bad = 0;
+        const std::size_t len = sequence(p + i, n - i, bad);
+        if (len == 0) {
+            return i;
+        }
+        i += len;
+    }
+    return n;
+}
+
+// Where a character begins at or before `at`, stepping back over at most three
+// continuation bytes: in text that is valid up to `at + 1` (bar a character
+// cut off there) this is the start of the character that holds byte `at`.
+std::size_t characterStart(const unsigned char* p, std::size_t at) {
+    std::size_t s = at;
+    while (s > 0 && at - s < 3 && (p[s] & 0xC0) == 0x80) {
+        --s;
+    }
+    return s;
+}
+
+#ifdef QUILLON_HAVE_AVX2_PATH
+
+// The vector check: each byte is classified together with the byte before it
+// by three table look-ups (the high nibble of the previous byte, its low
+// nibble, the high nibble of this byte); a combination that no valid text has
+// leaves a bit set. What the pairs cannot see (a third or fourth byte that
+// must be a continuation) is compared with where continuations are. The
+// vectors before a block are loaded from the text itself, one to three bytes
+// back, so no state is carried but the "cut-off character" of the last block.
+namespace avx2 {
+
+#define QUILLON_AVX2 __attribute__((target("avx2")))
+
+constexpr std::uint8_t kTooShort = 1 << 0;
+constexpr std::uint8_t kTooLong = 1 << 1;
+constexpr std::uint8_t kOverlong3 = 1 << 2;
+constexpr std::uint8_t kTooLarge = 1 << 3;
+constexpr std::uint8_t kSurrogate = 1 << 4;
+constexpr std::uint8_t kOverlong2 = 1 << 5;
+constexpr std::uint8_t kTooLarge1000 = 1 << 6;
+constexpr std::uint8_t kOverlong4 = 1 << 6;
+constexpr std::uint8_t kTwoConts = 1 << 7;
+constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
+
+QUILLON_AVX2 inline __m256i table(std::uint8_t t0, std::uint8_t t1, std::uint8_t t2, std::uint8_t t3, std::uint8_t t4,
+                                  std::uint8_t t5, std::uint8_t t6, std::uint8_t t7, std::uint8_t t8, std::uint8_t t9,
+                                  std::uint8_t t10, std::uint8_t t11, std::uint8_t t12, std::uint8_t t13,
+                                  std::uint8_t t14, std::uint8_t t15) {
+    const auto c = [](std::uint8_t v) { return static_cast<char>(v); };
+    return _mm256_setr_epi8(c(t0), c(t1), c(t2), c(t3), c(t4), c(t5), c(t6), c(t7), c(t8), c(t9), c(t10), c(t11),
+                            c(t12), c(t13), c(t14), c(t15), c(t0), c(t1), c(t2), c(t3), c(t4), c(t5), c(t6), c(t7),
+                            c(t8), c(t9), c(t10), c(t11), c(t12), c(t13), c(t14), c(t15));
+}
+
+QUILLON_AVX2 inline __m256i highNibble(__m256i v) {
+    return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+}
+
+struct Tables {
+    __m256i byte1High;
+    __m256i byte1Low;
+    __m256i byte2High;
+};
+
+QUILLON_AVX2 inline Tables makeTables() {
+    Tables t;
+    t.byte1High = table(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+                        kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+                        kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4);
+    constexpr std::uint8_t kLarge = kCarry | kTooLarge | kTooLarge1000;
+    t.byte1Low =
+        table(kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry, kCarry | kTooLarge,
+              kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge);
+    t.byte2High =
+        table(kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+              kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,
+              kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
+              kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
+              kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort, kTooShort);
+    return t;
+}
+
+QUILLON_AVX2 inline __m256i load(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The error bits of the 32 bytes at p; p[-3] to p[-1] must be readable.
+QUILLON_AVX2 inline __m256i blockErrors(const Tables& t, const unsigned char* p) {
+    const __m256i input = load(p);
+    const __m256i prev1 = load(p - 1);
+    const __m256i low = _mm256_set1_epi8(0x0F);
+    const __m256i special =
+        _mm256_and_si256(_mm256_and_si256(_mm256_shuffle_epi8(t.byte1High, highNibble(prev1)),
+                                          _mm256_shuffle_epi8(t.byte1Low, _mm256_and_si256(prev1, low))),
+                         _mm256_shuffle_epi8(t.byte2High, highNibble(input)));
+    // A third byte after a lead 111xxxxx, a fourth after 1111xxxx: the high
+    // bit set by the saturating subtraction marks where one must be.
+    const __m256i third = _mm256_subs_epu8(load(p - 2), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m256i fourth = _mm256_subs_epu8(load(p - 3), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m256i must23 = _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_xor_si256(must23, special);
+}
+
+// Non-zero where the last bytes of the 32 at p begin a character that needs
+// more bytes than the block holds.
+QUILLON_AVX2 inline __m256i cutOff(const unsigned char* p) {
+    const __m256i limits = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                            -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                                            static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
+    return _mm256_subs_epu8(load(p), limits);
+}
+
+QUILLON_AVX2 inline bool anySet(__m256i v) {
+    return _mm256_testz_si256(v, v) == 0;
+}
+
+// Checks [0, end) in blocks of 64 bytes (end a multiple of 64, at least 64).
+// Returns the offset of the first stride with an error, or `end`; `amp` tells
+// whether a "&" was seen before that point.
+QUILLON_AVX2 std::size_t checkBlocks(const unsigned char* p, std::size_t end, bool& amp) {
+    const Tables t = makeTables();
+    const __m256i ampersand = _mm256_set1_epi8('&');
+    __m256i seenAmp = _mm256_setzero_si256();
+    __m256i cut = _mm256_setzero_si256();
+    // The first block has nothing before it: it is checked from a copy with
+    // three ASCII bytes in front.
+    alignas(32) unsigned char first[3 + 64 + 29] = {};
+    std::memcpy(first + 3, p, 64);
+    // Errors are gathered over a stride and tested once for it.
+    constexpr std::size_t kStride = 1024;
+    std::size_t strideStart = 0;
+    __m256i err = _mm256_setzero_si256();
+    for (std::size_t i = 0; i < end; i += 64) {
+        const unsigned char* at = i == 0 ? first + 3 : p + i;
+        const __m256i a = load(at);
+        const __m256i b = load(at + 32);
+        seenAmp =
+            _mm256_or_si256(seenAmp, _mm256_or_si256(_mm256_cmpeq_epi8(a, ampersand), _mm256_cmpeq_epi8(b, ampersand)));
+        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
+            // All ASCII: only a character cut off before the block can be wrong.
+            err = _mm256_or_si256(err, cut);
+            cut = _mm256_setzero_si256();
+        } else {
+            err = _mm256_or_si256(err, _mm256_or_si256(blockErrors(t, at), blockErrors(t, at + 32)));
+            cut = cutOff(at + 32);
+        }
+        if (i + 64 - strideStart == kStride || i + 64 == end) {
+            if (anySet(err)) {
+                amp = anySet(seenAmp);
+                return strideStart;
+            }
+            strideStart = i + 64;
+        }
+    }
+    amp = anySet(seenAmp);
+    return end;
+}
+
+} // namespace avx2
+
+// The vector check of the whole text. The blocks end where the last full
+// 64 bytes end; the scalar check takes over at the start of the character
+// that holds the last byte before that point (or before the first stride with
+// an error), so it sees that character whole and tells the exact offset.
+std::size_t firstInvalidAvx2(const unsigned char* p, std::size_t n, bool* amp) {
+    if (n < 64) {
+        const std::size_t r = firstInvalidScalar(p, n);
+        if (amp != nullptr) {
+            *amp = std::memchr(p, '&', n) != nullptr;
+        }
+        return r;
+    }
+    const std::size_t end = n / 64 * 64;
+    bool seen = false;
+    const std::size_t upTo = avx2::checkBlocks(p, end, seen);
+    const std::size_t from = upTo == 0 ? 0 : characterStart(p, upTo - 1);
+    const std::size_t r = from + firstInvalidScalar(p + from, n - from);
+    if (amp != nullptr) {
+        *amp = seen || std::memchr(p + from, '&', n - from) != nullptr;
+    }
+    return r;
+}
+
+#endif
+
+} // namespace
+
+bool avx2Available() {
+#ifdef QUILLON_HAVE_AVX2_PATH
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+#else
+    return false;
+#endif
+}
+
+Path bestPath() {
+    return avx2Available() ? Path::Avx2 : Path::Scalar;
+}
+
+std::size_t firstInvalid(std::string_view text, Path path) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+#ifdef QUILLON_HAVE_AVX2_PATH
+    if (path == Path::Avx2 && avx2Available()) {
+        return firstInvalidAvx2(p, text.size(), nullptr);
+    }
+#endif
+    (void)path;
+    return firstInvalidScalar(p, text.size());
+}
+
+Inspection inspect(std::string_view text, Path path) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+#ifdef QUILLON_HAVE_AVX2_PATH
+    if (path == Path::Avx2 && avx2Available()) {
+        bool amp = false;
+        const bool valid = firstInvalidAvx2(p, text.size(), &amp) == text.size();
+        return {valid, valid && amp};
+    }
+#endif
+    (void)path;
+    const bool valid = firstInvalidScalar(p, text.size()) == text.size();
+    return {valid, valid && text.find('&') != std::string_view::npos};
+}
+
+} // namespace quillon::utf8Check

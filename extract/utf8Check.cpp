@@ -55,6 +55,9 @@ std::size_t firstInvalidScalar(const unsigned char* p, std::size_t n) {
             }
             i += 32;
         }
+        if (i == n) {
+            break; // the text ended on a 32-byte boundary
+        }
         if (i + 8 <= n) {
             std::uint64_t word;
             std::memcpy(&word, p + i, 8);

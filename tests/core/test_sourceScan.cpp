@@ -162,8 +162,11 @@ TEST(ExtractFromBytes, LargeTextsConvertedInPieces) {
 // JIS X 0208 over the line ends.
 TEST(ExtractFromBytes, PieceEndsInsideBrokenOrShiftedText) {
     const std::vector<std::pair<Encoding, std::string>> lines = {
-        {Encoding::ShiftJIS, "\x82\xA0 a@b.jp \x82\n"},          {Encoding::EucJP, "\xA4\xA2 a@b.jp \x8F\xA1\n"},
-        {Encoding::ISO2022JP, "\x1B$B$\"$$ a@b.jp $\"\n"},       {Encoding::ISO2022JP, "\x1B(I1 a@b.jp\x0E" "12\n"},
+        {Encoding::ShiftJIS, "\x82\xA0 a@b.jp \x82\n"},
+        {Encoding::EucJP, "\xA4\xA2 a@b.jp \x8F\xA1\n"},
+        {Encoding::ISO2022JP, "\x1B$B$\"$$ a@b.jp $\"\n"},
+        {Encoding::ISO2022JP, "\x1B(I1 a@b.jp\x0E"
+                              "12\n"},
         {Encoding::ISO2022JP, "\x1B$B$\"\x1B(B x@y.jp \x1B$\n"},
     };
     for (const auto& [enc, line] : lines) {

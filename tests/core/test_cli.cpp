@@ -3,6 +3,8 @@
 #include "cli/run.h"
 #include "extract/pipeline.h"
 
+#include "support/core_files.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -226,20 +228,11 @@ TEST(CliHelp, ListsEveryOptionTheParserTakes) {
 
 // ---- Runs ----------------------------------------------------------------------------
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::string bytes;
-    char buf[4096];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        bytes.append(buf, static_cast<std::size_t>(in.gcount()));
-    }
-    return bytes;
-}
+constexpr auto readFile = &quillon::testing::readAll;
 
 void writeFile(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    quillon::testing::writeAll(p, bytes);
 }
 
 struct CliRun {
@@ -254,15 +247,8 @@ struct CliRun {
 class CliRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "quillon-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        m_root = templ;
         m_env["HOME"] = (m_root / "home").string();
         m_env["XDG_CONFIG_HOME"] = (m_root / "config").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
     }
 
     fs::path path(const std::string& name) const { return m_root / name; }
@@ -327,7 +313,8 @@ protected:
         return status;
     }
 
-    fs::path m_root;
+    quillon::testing::TempFolder m_tmp;
+    fs::path m_root = m_tmp.path();
     std::map<std::string, std::string> m_env;
     std::string m_err;
 };

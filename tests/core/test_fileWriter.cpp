@@ -1,6 +1,8 @@
 #include "export/fileWriter.h"
 #include "support/core_join.h"
 
+#include "support/core_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -25,42 +27,20 @@ namespace {
 
 using quillon::testing::join;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
+// A temporary folder that can list what it holds.
+class TempFolder : public quillon::testing::TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quillon-fw-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& path() const { return m_path; }
     std::vector<std::string> names() const {
         std::vector<std::string> result;
-        for (const auto& entry : fs::directory_iterator(m_path)) {
+        for (const auto& entry : fs::directory_iterator(path())) {
             result.push_back(entry.path().filename().string());
         }
         std::sort(result.begin(), result.end());
         return result;
     }
-
-private:
-    fs::path m_path;
 };
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using quillon::testing::readAll;
 
 void writePlain(const fs::path& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;

@@ -1,5 +1,7 @@
 #include "extract/pipeline.h"
 
+#include "support/core_files.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,16 +19,8 @@ namespace {
 
 class ReadWholeFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "quillon-read-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        m_root = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
-    }
-    fs::path m_root;
+    quillon::testing::TempFolder m_tmp;
+    fs::path m_root = m_tmp.path();
 };
 
 // Sizes around the 4 MiB read chunk and the one spare byte the buffer keeps.

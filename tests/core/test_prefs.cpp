@@ -1,6 +1,8 @@
 #include "app/prefStore.h"
 #include "extract/convModule.h"
 
+#include "support/core_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,20 +44,8 @@ std::string currentForm(const std::string& codeBytes, bool inList, const std::st
 
 const std::string kDefaultFile = std::string("\x00\x0C\x00\x09\x00\x08\x00\x04\x00\x00\x00\x0A\x00\x00\x00\x01", 16);
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::string bytes;
-    char buf[4096];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        bytes.append(buf, static_cast<std::size_t>(in.gcount()));
-    }
-    return bytes;
-}
-
-void writeAll(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using quillon::testing::readAll;
+using quillon::testing::writeAll;
 
 std::vector<std::string> entries(const std::vector<std::string>& filter) {
     EXPECT_FALSE(filter.empty());
@@ -65,24 +55,15 @@ std::vector<std::string> entries(const std::vector<std::string>& filter) {
 // Every test works in a fresh temporary folder, never in the user's own.
 class Prefs : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "quillon-prefs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        m_root = templ;
-        m_folder = m_root / "config" / "quillon";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_root, ec);
-    }
+    void SetUp() override { m_folder = m_root / "config" / "quillon"; }
     fs::path file() const { return m_folder / PrefStore::kFileName; }
     void store(const std::string& bytes) {
         fs::create_directories(m_folder);
         writeAll(file(), bytes);
     }
 
-    fs::path m_root;
+    quillon::testing::TempFolder m_tmp;
+    fs::path m_root = m_tmp.path();
     fs::path m_folder;
 };
 

@@ -4,6 +4,8 @@
 #include "extract/convModule.h"
 #include "extract/pipeline.h"
 
+#include "support/core_files.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -193,16 +195,8 @@ TEST(IsValidUtf8, AgreesWithTheConversionOnShortTexts) {
 
 class MapWholeFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "quillon-map-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        m_root = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
-    }
-    fs::path m_root;
+    quillon::testing::TempFolder m_tmp;
+    fs::path m_root = m_tmp.path();
 };
 
 // Sizes on both sides of the size from which files are mapped.

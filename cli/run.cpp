@@ -439,14 +439,14 @@ private:
     int m_failures = 0;
 };
 
-std::string tsvText(const std::vector<AddressRow>& rows) {
+std::string tsvText(const RowList& rows) {
     std::string out;
     for (const AddressRow& row : rows) {
         out += row.checked ? '1' : '0';
         out += '\t';
-        out += row.cells[1];
+        out += row.address();
         out += '\t';
-        out += row.cells[2];
+        out += row.domain();
         out += '\n';
     }
     return out;
@@ -558,7 +558,7 @@ int run(const Options& o, RunIo& io) {
     }
     int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
 
-    std::vector<AddressRow> rows = extraction.box().takeRows();
+    RowList rows = extraction.box().takeRows();
     reporter.phase("post-processing " + std::to_string(rows.size()) + " addresses");
     pipeline::postProcess(rows, settings, false, extraction.box().correctAdd);
     reporter.wipe();
@@ -586,7 +586,7 @@ int run(const Options& o, RunIo& io) {
             bytes = std::move(sjis.bytes);
         }
     }
-    std::vector<AddressRow>().swap(rows);
+    RowList().swap(rows);
 
     if (o.output.empty() || o.output == "-") {
         const int err = writeAll(io.outFd, bytes);

@@ -557,8 +557,8 @@ std::vector<PostStep> postSteps(const Settings& s, bool userStopped) {
     return steps;
 }
 
-bool runPostStep(PostStepKind kind, std::vector<AddressRow>& rows, const Settings& s,
-                 const std::vector<std::string>& correctAdd, const JobContext& ctx) {
+bool runPostStep(PostStepKind kind, RowList& rows, const Settings& s, const std::vector<std::string>& correctAdd,
+                 const JobContext& ctx) {
     switch (kind) {
     case PostStepKind::DeleteDuplicates:
         return listOps::deleteByColumn(rows, 1, ctx);
@@ -581,8 +581,8 @@ bool runPostStep(PostStepKind kind, std::vector<AddressRow>& rows, const Setting
     return false;
 }
 
-void postProcess(std::vector<AddressRow>& rows, const Settings& s, bool userStopped,
-                 const std::vector<std::string>& correctAdd, const JobContext& ctx) {
+void postProcess(RowList& rows, const Settings& s, bool userStopped, const std::vector<std::string>& correctAdd,
+                 const JobContext& ctx) {
     for (const PostStep& step : postSteps(s, userStopped)) {
         runPostStep(step.kind, rows, s, correctAdd, ctx);
     }

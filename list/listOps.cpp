@@ -21,10 +21,7 @@ constexpr std::size_t kYieldEvery = 4096;
 // The text of a cell; a column outside 0 to 2 reads as empty, like a cell the
 // list box does not have.
 std::string_view cellText(const AddressRow& row, int column) {
-    if (column < 0 || column >= static_cast<int>(row.cells.size())) {
-        return {};
-    }
-    return row.cells[static_cast<std::size_t>(column)];
+    return row.cell(column);
 }
 
 std::size_t hashKey(std::string_view key) {
@@ -53,7 +50,7 @@ private:
     std::vector<std::size_t> m_ends;
 };
 
-FoldedKeys foldColumn(const std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
+FoldedKeys foldColumn(const RowList& rows, int column, const JobContext& ctx) {
     std::size_t bytes = 0;
     for (const auto& row : rows) {
         bytes += cellText(row, column).size();
@@ -126,7 +123,7 @@ private:
 
 // Moves the rows for which keep(index) is true to the front, in order, and
 // drops the rest: one pass, whatever the number of removed rows.
-template <typename Keep> void compact(std::vector<AddressRow>& rows, Keep keep, const JobContext& ctx) {
+template <typename Keep> void compact(RowList& rows, Keep keep, const JobContext& ctx) {
     std::size_t out = 0;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (keep(r)) {
@@ -139,7 +136,7 @@ template <typename Keep> void compact(std::vector<AddressRow>& rows, Keep keep, 
             ctx.yieldNow();
         }
     }
-    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(out), rows.end());
+    rows.resize(out);
 }
 
 // Counts characters of a UTF-8 text (every byte that is not a continuation byte).
@@ -209,7 +206,7 @@ std::uint64_t keyPrefix(std::string_view key) {
 
 } // namespace
 
-bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
+bool deleteByColumn(RowList& rows, int column, const JobContext& ctx) {
     const std::size_t n = rows.size();
     if (n < 2) {
         return false;
@@ -253,7 +250,7 @@ bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext&
     return stopped;
 }
 
-void sortByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
+void sortByColumn(RowList& rows, int column, const JobContext& ctx) {
     const std::size_t n = rows.size();
     if (n < 2) {
         return;
@@ -331,8 +328,7 @@ bool filterKey(std::string_view text, int mode, std::string_view& key) {
 namespace {
 
 // What a filter match does: check the row's box, or remove the row.
-template <typename Matches>
-void applyFilter(std::vector<AddressRow>& rows, bool markInstead, Matches& matches, const JobContext& ctx) {
+template <typename Matches> void applyFilter(RowList& rows, bool markInstead, Matches& matches, const JobContext& ctx) {
     if (markInstead) {
         for (std::size_t r = 0; r < rows.size(); ++r) {
             if (matches(rows[r])) {
@@ -350,7 +346,7 @@ void applyFilter(std::vector<AddressRow>& rows, bool markInstead, Matches& match
 
 } // namespace
 
-void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int column, int mode, bool markInstead,
+void checkByAddress(RowList& rows, std::string_view entry, int column, int mode, bool markInstead,
                     const JobContext& ctx) {
     auto matches = [&](const AddressRow& row) {
         std::string_view key;
@@ -359,7 +355,7 @@ void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int c
     applyFilter(rows, markInstead, matches, ctx);
 }
 
-void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::string>& filterArray, int column, int mode,
+void checkByAddresses(RowList& rows, const std::vector<std::string>& filterArray, int column, int mode,
                       bool markInstead, const JobContext& ctx) {
     std::string_view probe;
     if (filterArray.size() < 2 || rows.empty() || !filterKey({}, mode, probe)) {
@@ -407,8 +403,7 @@ bool domainPasses(std::string_view domain, const std::vector<std::string>& corre
     return false;
 }
 
-void checkAddress(std::vector<AddressRow>& rows, const std::vector<std::string>& correctAdd, bool isHighLight,
-                  const JobContext& ctx) {
+void checkAddress(RowList& rows, const std::vector<std::string>& correctAdd, bool isHighLight, const JobContext& ctx) {
     // Both passes of the row-by-row check in one: every row ends selected and
     // marked with isHighLight unless its domain passes, which clears both.
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -421,7 +416,7 @@ void checkAddress(std::vector<AddressRow>& rows, const std::vector<std::string>&
     }
 }
 
-void deleteChecks(std::vector<AddressRow>& rows, const JobContext& ctx) {
+void deleteChecks(RowList& rows, const JobContext& ctx) {
     compact(
         rows, [&rows](std::size_t r) { return !rows[r].checked; }, ctx);
 }

@@ -641,13 +641,13 @@ void mainWindow::whenListReady(std::function<void()> fn) {
     fn();
 }
 
-std::vector<AddressRow> mainWindow::checkOutRows() {
+RowList mainWindow::checkOutRows() {
     m_rowsOut = AddressBox1.ListCount();
     m_listOut = true;
     return AddressBox1.takeRows();
 }
 
-void mainWindow::checkInRows(std::vector<AddressRow> rows) {
+void mainWindow::checkInRows(RowList rows) {
     m_listOut = false;
     m_rowsOut = 0;
     AddressBox1.putRows(std::move(rows));

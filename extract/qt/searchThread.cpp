@@ -87,7 +87,7 @@ void searchThread::Run() {
 // and the batches are touched; the list and the widgets are changed through
 // post().
 void searchThread::scanSource() {
-    std::vector<AddressRow> batch;
+    RowList batch;
     Throttle throttle(50ms);
     if (!m_source.path.isEmpty()) {
         const fs::path path = toPath(m_source.path);
@@ -119,7 +119,7 @@ void searchThread::scanSource() {
     }
 }
 
-void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle) {
+void searchThread::scanFile(const std::string& path, RowList& batch, Throttle& throttle) {
     JobContext ctx;
     ctx.stop = &w.stop;
     pipeline::FileRead read = pipeline::readWholeFile(path, ctx);
@@ -144,8 +144,7 @@ void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& ba
 
 // The same conversion and scan as the command-line tool's, with the rows
 // handed to the window in batches.
-void searchThread::scanBytes(std::string_view bytes, Encoding encoding, std::vector<AddressRow>& batch,
-                             Throttle& throttle) {
+void searchThread::scanBytes(std::string_view bytes, Encoding encoding, RowList& batch, Throttle& throttle) {
     std::int64_t maximum = 0;
     std::int64_t value = 0;
     JobContext ctx;
@@ -164,7 +163,7 @@ void searchThread::scanBytes(std::string_view bytes, Encoding encoding, std::vec
     flush(batch, maximum, value);
 }
 
-void searchThread::flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value) {
+void searchThread::flush(RowList& batch, std::int64_t maximum, std::int64_t value) {
     // Qt hands every waiting batch to the UI thread in one go, before it
     // serves anything else: a worker that runs ahead would freeze the window.
     // So it waits while the UI thread still has batches to take in.

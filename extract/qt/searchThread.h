@@ -44,9 +44,9 @@ private:
     };
 
     void scanSource(); // worker thread
-    void scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle);
-    void scanBytes(std::string_view bytes, Encoding encoding, std::vector<AddressRow>& batch, Throttle& throttle);
-    void flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value);
+    void scanFile(const std::string& path, RowList& batch, Throttle& throttle);
+    void scanBytes(std::string_view bytes, Encoding encoding, RowList& batch, Throttle& throttle);
+    void flush(RowList& batch, std::int64_t maximum, std::int64_t value);
     void scanEnded();
     void runNextStep();
     void idle();
@@ -60,7 +60,7 @@ private:
     std::vector<Failure> m_failures; // written by the worker, read after it ended
     std::size_t m_invalidBytes = 0;  // likewise
     int m_read = 0;                  // likewise: sources read
-    std::vector<AddressRow> m_rows;  // rows taken out of the list during a step
+    RowList m_rows;                  // rows taken out of the list during a step
     bool m_stepStopped = false;
     std::atomic<int> m_batchesInFlight{0}; // batches posted and not yet taken in
 };

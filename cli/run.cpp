@@ -420,7 +420,9 @@ private:
 
     void scan(const std::string& name, std::string_view bytes) {
         const std::string sample = convModule::guessSample(bytes);
-        std::vector<std::string> found;
+        // Rows are built as addresses are found, straight into segments of
+        // their own: no list of strings in between.
+        RowList found;
         JobContext ctx;
         ctx.progress = [this](std::int64_t maximum, std::int64_t value) { m_reporter.scanned(maximum, value); };
         const pipeline::SourceScan scanned = pipeline::extractFromBytes(
@@ -429,7 +431,7 @@ private:
             m_reporter.warning(name + ": " + std::to_string(scanned.invalid) + " byte sequences invalid in " +
                                convModule::encodingName(scanned.used) + " were replaced with U+FFFD (see --encoding)");
         }
-        m_box.addAddresses(found);
+        m_box.AddRows(std::move(found));
         m_reporter.endSource();
     }
 
@@ -574,6 +576,7 @@ int run(const Options& o, RunIo& io) {
                              " of the preferences is not 4, 6 or 14: nothing written (see --layout)");
             return status;
         }
+        RowList().swap(rows); // the rows' memory is free for the conversion below
         if (text && o.utf8Output) {
             bytes = std::move(*text);
         } else if (text) {

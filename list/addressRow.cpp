@@ -13,34 +13,30 @@ namespace quillon {
 
 namespace {
 
-std::uint32_t checkedSize(std::size_t size) {
+void checkSize(std::size_t size) {
     if (size > std::numeric_limits<std::uint32_t>::max()) {
         throw std::bad_alloc();
     }
-    return static_cast<std::uint32_t>(size);
-}
-
-char* allocate(std::size_t size) {
-    if (size == 0) {
-        return nullptr;
-    }
-    void* block = std::malloc(size);
-    if (block == nullptr) {
-        throw std::bad_alloc();
-    }
-    return static_cast<char*>(block);
 }
 
 } // namespace
 
 AddressRow::AddressRow(std::string_view address) {
-    // The common case, kept quick: one block holding the address, the domain
-    // pointing into it.
-    m_size1 = checkedSize(address.size());
-    m_bytes = allocate(address.size());
-    if (!address.empty()) {
-        std::memcpy(m_bytes, address.data(), address.size());
+    // The common case, kept quick: the address alone, the domain pointing
+    // into it.
+    checkSize(address.size());
+    char* out = m_text.local;
+    if (address.size() > kInline) {
+        out = static_cast<char*>(std::malloc(address.size()));
+        if (out == nullptr) {
+            throw std::bad_alloc();
+        }
+        m_text.heap = out;
     }
+    if (!address.empty()) {
+        std::memcpy(out, address.data(), address.size());
+    }
+    m_size1 = static_cast<std::uint32_t>(address.size());
     const std::string_view domain = atField(address, 2);
     m_begin2 = domain.empty() ? 0 : static_cast<std::uint32_t>(domain.data() - address.data());
     m_size2 = static_cast<std::uint32_t>(domain.size());
@@ -51,7 +47,7 @@ AddressRow::AddressRow(std::string_view cell0, std::string_view cell1, std::stri
 }
 
 AddressRow::~AddressRow() {
-    std::free(m_bytes);
+    release();
 }
 
 AddressRow::AddressRow(const AddressRow& other) : checked(other.checked), selected(other.selected) {
@@ -66,29 +62,34 @@ AddressRow& AddressRow::operator=(const AddressRow& other) {
     return *this;
 }
 
-AddressRow::AddressRow(AddressRow&& other) noexcept
-    : checked(other.checked), selected(other.selected), m_bytes(std::exchange(other.m_bytes, nullptr)),
-      m_size1(std::exchange(other.m_size1, 0)), m_size0(std::exchange(other.m_size0, 0)),
-      m_begin2(std::exchange(other.m_begin2, 0)), m_size2(std::exchange(other.m_size2, 0)) {}
+AddressRow::AddressRow(AddressRow&& other) noexcept {
+    takeFrom(other);
+}
 
 AddressRow& AddressRow::operator=(AddressRow&& other) noexcept {
     if (this != &other) {
-        std::free(m_bytes);
-        m_bytes = std::exchange(other.m_bytes, nullptr);
-        m_size1 = std::exchange(other.m_size1, 0);
-        m_size0 = std::exchange(other.m_size0, 0);
-        m_begin2 = std::exchange(other.m_begin2, 0);
-        m_size2 = std::exchange(other.m_size2, 0);
-        checked = other.checked;
-        selected = other.selected;
+        release();
+        takeFrom(other);
     }
     return *this;
+}
+
+void AddressRow::takeFrom(AddressRow& other) noexcept {
+    checked = other.checked;
+    selected = other.selected;
+    m_text = other.m_text;
+    m_size1 = other.m_size1;
+    m_size0 = other.m_size0;
+    m_begin2 = other.m_begin2;
+    m_size2 = other.m_size2;
+    // The other row gives up its heap block, if it had one.
+    other.m_size1 = other.m_size0 = other.m_begin2 = other.m_size2 = 0;
 }
 
 std::string_view AddressRow::cell(int column) const {
     switch (column) {
     case 0:
-        return {m_bytes + m_size1, m_size0};
+        return {bytes() + m_size1, m_size0};
     case 1:
         return address();
     case 2:
@@ -117,28 +118,36 @@ void AddressRow::assign(std::string_view cell0, std::string_view cell1, std::str
     // Column 2 shares column 1's bytes when it is column 1's domain, as it is
     // for every row a search adds and every row whose address was edited.
     const std::string_view domain = atField(cell1, 2);
-    const bool inside = cell2.empty() || (cell2 == domain);
-    const std::size_t total = cell1.size() + cell0.size() + (inside ? 0 : cell2.size());
-    checkedSize(total);
-    char* bytes = allocate(total);
-    char* out = bytes;
-    if (!cell1.empty()) {
-        std::memcpy(out, cell1.data(), cell1.size());
-        out += cell1.size();
+    const bool shared = cell2.empty() || cell2 == domain;
+    const std::size_t total = cell1.size() + cell0.size() + (shared ? 0 : cell2.size());
+    checkSize(total);
+    Text text{};
+    char* out = text.local;
+    if (total > kInline) {
+        out = static_cast<char*>(std::malloc(total));
+        if (out == nullptr) {
+            throw std::bad_alloc();
+        }
+        text.heap = out;
     }
-    if (!cell0.empty()) {
-        std::memcpy(out, cell0.data(), cell0.size());
-        out += cell0.size();
-    }
+    const char* const start = out;
+    const auto put = [&out](std::string_view part) {
+        if (!part.empty()) {
+            std::memcpy(out, part.data(), part.size());
+            out += part.size();
+        }
+    };
+    put(cell1);
+    put(cell0);
     std::uint32_t begin2 = 0;
-    if (!inside) {
-        begin2 = static_cast<std::uint32_t>(out - bytes);
-        std::memcpy(out, cell2.data(), cell2.size());
+    if (!shared) {
+        begin2 = static_cast<std::uint32_t>(out - start);
+        put(cell2);
     } else if (!cell2.empty()) {
         begin2 = static_cast<std::uint32_t>(domain.data() - cell1.data());
     }
     release();
-    m_bytes = bytes;
+    m_text = text;
     m_size1 = static_cast<std::uint32_t>(cell1.size());
     m_size0 = static_cast<std::uint32_t>(cell0.size());
     m_begin2 = begin2;
@@ -146,9 +155,11 @@ void AddressRow::assign(std::string_view cell0, std::string_view cell1, std::str
 }
 
 void AddressRow::release() {
-    std::free(m_bytes);
-    m_bytes = nullptr;
+    if (onHeap()) {
+        std::free(m_text.heap);
+    }
     m_size1 = m_size0 = m_begin2 = m_size2 = 0;
 }
 
 } // namespace quillon
+static_assert(sizeof(quillon::AddressRow) <= 64, "a row stays within one cache line");

@@ -363,12 +363,10 @@ Output:
   -h, --help             show this help
       --version          show the version
 
-Examples:
-  quillon-extract --encoding guess --layout comma -o addresses.txt mails/ notes.txt
-  quillon-extract -q --line-end lf --output-encoding utf-8 notes.txt | wc -l
-
-Exit status: 0 when every input was read, 1 when some input could not be read
-or the output could not be written, 2 for a usage error.
+Exit status:
+  0  every input was read and the output written
+  1  some input could not be read, or the output could not be written
+  2  a usage error
 )";
 }
 

@@ -256,7 +256,7 @@ std::string refusal(int code, int optionValue, std::string_view lastArg) {
     const std::vector<std::string_view> matches = longOptionsMatching(given);
     std::string shown = "--";
     shown += given;
-    if (matches.size() < 2) {
+    if (given.empty() || matches.size() < 2) {
         return "unknown option " + quoted(shown);
     }
     std::string message = "option " + quoted(shown) + " is ambiguous (";

@@ -57,6 +57,12 @@ public:
     // Removes rows [first, last); the later rows move up.
     void erase(std::size_t first, std::size_t last);
     void swap(RowList& other) noexcept;
+    // Puts every row i at position to(i) (a permutation, called for i in
+    // order). Rows are read in order, each segment released once read, and a
+    // segment of the new order is made when its first row arrives: when the
+    // rows go to a few runs of places at a time, this is a sequential pass in
+    // little more memory than the list.
+    template <typename To> void reorder(To to);
 
     iterator begin();
     iterator end();
@@ -122,6 +128,22 @@ private:
     List* m_list = nullptr;
     std::ptrdiff_t m_index = 0;
 };
+
+template <typename To> void RowList::reorder(To to) {
+    std::vector<std::unique_ptr<AddressRow[]>> out(m_segments.size());
+    for (std::size_t i = 0; i < m_size; ++i) {
+        const std::size_t d = to(i);
+        auto& segment = out[d >> kSegmentShift];
+        if (!segment) {
+            segment = std::make_unique<AddressRow[]>(kSegmentRows);
+        }
+        segment[d & (kSegmentRows - 1)] = std::move((*this)[i]);
+        if ((i & (kSegmentRows - 1)) == kSegmentRows - 1) {
+            m_segments[i >> kSegmentShift].reset();
+        }
+    }
+    m_segments = std::move(out);
+}
 
 inline RowList::iterator RowList::begin() {
     return {this, 0};

@@ -161,7 +161,11 @@ figures=$(paired "$(q "$extract" --quiet --no-prefs --encoding utf-8 "$list")" \
   "$(q "${rg_o[@]}" "$list") | sort -fu")
 add_row "$count addresses (30% repeated): dedupe, sort by domain, check" "rg -o \| sort -fu" ratio 1.0 "$figures"
 peak=$(cut -f10 <<<"$figures")
-add_row "peak memory for $count rows (whole process, with post-processing)" "" bytes/row 120 \
+# The goal is stated for a million rows; with fewer, the process's own few
+# megabytes weigh on every row, so the figure is shown without a verdict.
+memory_goal=120
+[ "$count" -ge 1000000 ] || memory_goal=-
+add_row "peak memory for $count rows (whole process, with post-processing)" "" bytes/row "$memory_goal" \
   "$(awk -v p="$peak" -v n="$count" 'BEGIN { v = p / n; printf "%.1f\t%.1f\t%.1f\t-\t-\t-\t-\t-\t-\t%d", v, v, v, p }')"
 
 # Timed alone.
@@ -200,7 +204,7 @@ fi
 # several runs.
 if [ -x "$ui_gap" ]; then
   gap_mb=20
-  gap_pairs=""
+  gap_runs=3
   [ "$size" = full ] && gap_mb=200 && gap_runs=5
   echo "Running ui_eventLoopGap ($gap_mb MB, $gap_runs runs)..." >&2
   gaps=()
@@ -241,7 +245,11 @@ awk -F'\t' '
     } else if (kind == "ms") {
       printf "| %s | %d ms (%d to %d) | | | | < %s ms | %s |\n", name, $5, $6, $7, target, $5 < target ? "yes" : "no"
     } else {
-      printf "| %s | %.0f bytes a row (%.0f MB) | | | | <= %s bytes a row | %s |\n", name, $5, $14 / 1e6, target,
-        $5 <= target ? "yes" : "no"
+      if (target == "-") {
+        printf "| %s | %.0f bytes a row (%.0f MB) | | | | (stated for a million rows) | - |\n", name, $5, $14 / 1e6
+      } else {
+        printf "| %s | %.0f bytes a row (%.0f MB) | | | | <= %s bytes a row | %s |\n", name, $5, $14 / 1e6, target,
+          $5 <= target ? "yes" : "no"
+      }
     }
   }' "$rows_file"

@@ -366,6 +366,7 @@ int run(const Options& o, RunIo& io) {
     }
     pipeline::SearchOptions options;
     options.encoding = o.encoding;
+    options.readNamedPipes = true;
     pipeline::runSearch(sources, options, extraction);
     int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
 

@@ -299,7 +299,7 @@ private:
             report.detail = std::strerror(errno);
             return failure(index, std::move(report));
         }
-        const bool stream = S_ISFIFO(st.st_mode) && !item.fromFolder;
+        const bool stream = S_ISFIFO(st.st_mode) && !item.fromFolder && m_options.readNamedPipes;
         if (!S_ISREG(st.st_mode) && !stream) {
             report.error = ReadError::NotRegular;
             return failure(index, std::move(report));

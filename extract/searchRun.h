@@ -25,7 +25,7 @@ enum class ReadError {
 };
 
 // Where text comes from. A path names a file or a folder (walked, every file
-// in it a source of its own); a FIFO or pipe named by path is read as a
+// in it a source of its own); a FIFO named by path can be read as a
 // stream, like standard input. A text is bytes in memory (the clipboard, as
 // UTF-8), read like a file.
 struct Source {
@@ -93,6 +93,10 @@ struct SearchOptions {
     const std::atomic<bool>* stop = nullptr;
     std::size_t pieceSize = std::size_t{1} << 20; // bytes read at a time
     std::size_t piecesAhead = 4;                  // pieces read and converted ahead of the scan
+    // A FIFO named by a path is read as a stream (the command line, where a
+    // shell's <(command) gives one); otherwise it is refused like a device,
+    // as it is always inside a folder.
+    bool readNamedPipes = false;
 };
 
 // The one road from sources to addresses, for the window and the

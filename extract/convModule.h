@@ -77,6 +77,10 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Writes the UTF-8 form of a code point (at most U+10FFFF) to `out` and
+// returns its length, 1 to 4 bytes.
+int encodeUtf8(char32_t code, char* out);
+
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
 // unchanged, with no invalid sequence).
 bool isValidUtf8(std::string_view bytes);

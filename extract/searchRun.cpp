@@ -161,42 +161,88 @@ std::vector<Item> listSources(const std::vector<Source>& sources, const JobConte
 
 // ---- Reading in pieces ----------------------------------------------------------
 
+// Raw bytes: a buffer that is not cleared when it grows.
+struct Bytes {
+    std::unique_ptr<char[]> data;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+
+    // Room for `cap` bytes, the first `size` kept.
+    void ensure(std::size_t cap) {
+        if (cap <= capacity) {
+            return;
+        }
+        auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+        if (size > 0) {
+            std::memcpy(bigger.get(), data.get(), size);
+        }
+        data = std::move(bigger);
+        capacity = cap;
+    }
+    std::string_view view() const { return {data.get(), size}; }
+};
+
 // One piece of a source, converted to UTF-8, or the end of a source.
 struct Piece {
     std::size_t item = 0;
-    std::string text;              // UTF-8, references not yet decoded
-    bool mayHoldReference = false; // text holds a "&"
+    std::string text;              // UTF-8, references not yet decoded, or
+    Bytes raw;                     // the raw bytes themselves when they are that already
+    bool inPlace = false;          // the piece is `raw`
+    bool mayHoldReference = false; // the piece holds a "&"
     bool first = false;            // the source's first piece (or its only message)
     bool last = false;             // the source's last piece: `report` holds the read's outcome
     std::uint64_t end = 0;         // raw bytes of the source read through this piece
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
+
+    std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
 };
 
 // Buffers go round between the reader and the scan: fresh memory costs more
 // than memory used again.
 class BufferPool {
 public:
-    std::string take() {
+    std::string takeText() {
         const std::lock_guard lock(m_mutex);
-        if (m_spare.empty()) {
-            return {};
-        }
-        std::string s = std::move(m_spare.back());
-        m_spare.pop_back();
-        return s;
+        return takeFrom(m_texts);
     }
-    void give(std::string s) {
+    Bytes takeBytes() {
         const std::lock_guard lock(m_mutex);
-        if (m_spare.size() < 16 && s.capacity() > 0) {
-            s.clear();
-            m_spare.push_back(std::move(s));
+        return takeFrom(m_bytes);
+    }
+    void give(Piece& piece) {
+        const std::lock_guard lock(m_mutex);
+        if (piece.text.capacity() > 0 && m_texts.size() < kKept) {
+            piece.text.clear();
+            m_texts.push_back(std::move(piece.text));
+        }
+        if (piece.raw.capacity > 0 && m_bytes.size() < kKept) {
+            piece.raw.size = 0;
+            m_bytes.push_back(std::move(piece.raw));
+        }
+    }
+    void give(Bytes bytes) {
+        const std::lock_guard lock(m_mutex);
+        if (bytes.capacity > 0 && m_bytes.size() < kKept) {
+            bytes.size = 0;
+            m_bytes.push_back(std::move(bytes));
         }
     }
 
 private:
+    static constexpr std::size_t kKept = 8;
+    template <class T>
+    static T takeFrom(std::vector<T>& spare) {
+        if (spare.empty()) {
+            return {};
+        }
+        T t = std::move(spare.back());
+        spare.pop_back();
+        return t;
+    }
     std::mutex m_mutex;
-    std::vector<std::string> m_spare;
+    std::vector<std::string> m_texts;
+    std::vector<Bytes> m_bytes;
 };
 
 // Where a piece may end in a buffer that holds no line end: after the last
@@ -361,14 +407,19 @@ private:
                            bool stream) {
         m_started = false;
         const std::size_t pieceSize = std::max<std::size_t>(m_options.pieceSize, 16);
-        std::string raw = m_pool.take();
+        // Room for a piece, or for the whole of a smaller file and one byte
+        // more (its end is then seen without a second buffer).
         std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
-        raw.resize(room);
-        std::size_t filled = 0;
+        if (size > 0 && size < room) {
+            room = static_cast<std::size_t>(size) + 1;
+        }
+        Bytes raw = m_pool.takeBytes();
+        raw.ensure(room);
+        room = std::max(room, raw.capacity);
         std::uint64_t consumed = 0; // raw bytes of the source handed on
+        std::size_t noCutBefore = 0; // bytes of the buffer known to hold no cut
         bool eof = false;
         bool decided = false;
-        Encoding used = enc;
         std::optional<convModule::PieceConverter> converter;
         while (true) {
             if (stopped()) {
@@ -377,8 +428,8 @@ private:
                 break;
             }
             // Fill the buffer, or read to the end.
-            while (!eof && filled < room) {
-                const ssize_t got = readFn(raw.data() + filled, room - filled);
+            while (!eof && raw.size < room) {
+                const ssize_t got = readFn(raw.data.get() + raw.size, room - raw.size);
                 if (got == -2) {
                     break; // stopped while waiting
                 }
@@ -396,18 +447,18 @@ private:
                     eof = true;
                     break;
                 }
-                filled += static_cast<std::size_t>(got);
+                raw.size += static_cast<std::size_t>(got);
                 if (stream) {
                     break; // a pipe gives what it has: scan it while more comes
                 }
             }
-            if (!eof && filled < room && stopped()) {
+            if (!eof && raw.size < room && stopped()) {
                 continue;
             }
-            if (!decided && (eof || filled >= convModule::kGuessSampleSize)) {
+            if (!decided && (eof || raw.size >= convModule::kGuessSampleSize)) {
                 decided = true;
-                report.sample = convModule::guessSample(std::string_view(raw.data(), filled));
-                used = enc == Encoding::None ? convModule::guessEncoding(report.sample) : enc;
+                report.sample = convModule::guessSample(raw.view());
+                Encoding used = enc == Encoding::None ? convModule::guessEncoding(report.sample) : enc;
                 if (used == Encoding::UTF16) {
                     used = Encoding::UTF8;
                 }
@@ -421,50 +472,48 @@ private:
             }
             // A piece is at most pieceSize bytes where a cut can be found
             // in them, else as long as the line that has no cut.
-            std::size_t cut = filled;
-            if (!eof || filled > pieceSize) {
-                cut = pieceCut(std::string_view(raw.data(), std::min(filled, pieceSize)));
+            std::size_t cut = raw.size;
+            if (!eof || raw.size > pieceSize) {
+                cut = 0;
+                if (noCutBefore < pieceSize) {
+                    cut = pieceCut(raw.view().substr(0, std::min(raw.size, pieceSize)));
+                }
                 if (cut == 0) {
-                    cut = pieceCut(std::string_view(raw.data(), filled));
+                    const std::size_t from = std::max(noCutBefore, std::min(raw.size, pieceSize));
+                    const std::size_t more = pieceCut(raw.view().substr(from));
+                    cut = more == 0 ? 0 : from + more;
                 }
                 if (cut == 0 && eof) {
-                    cut = filled;
+                    cut = raw.size;
                 }
                 if (cut == 0) {
-                    if (filled == room) {
+                    noCutBefore = raw.size;
+                    if (raw.size == room) {
                         room *= 2; // one line longer than the buffer, with no place to cut it
-                        raw.resize(room);
+                        raw.ensure(room);
                     }
                     continue;
                 }
             }
+            noCutBefore = 0;
             std::size_t stop = cut;
             Piece piece;
             piece.item = index;
             piece.size = size;
             piece.first = !m_started;
             m_started = true;
-            const std::string_view bytes(raw.data(), filled);
-            bool tailMoved = false;
+            const std::string_view bytes = raw.view();
             if (converter) {
-                std::string out = m_pool.take();
-                stop = converter->convert(bytes, 0, cut, out, !eof);
+                piece.text = m_pool.takeText();
+                stop = converter->convert(bytes, 0, cut, piece.text, !eof);
                 report.invalid = converter->invalid();
-                piece.mayHoldReference = out.find('&') != std::string::npos;
-                piece.text = std::move(out);
+                piece.mayHoldReference = piece.text.find('&') != std::string::npos;
             } else {
                 const std::string_view part = bytes.substr(0, cut);
                 const utf8Check::Inspection seen = utf8Check::inspect(part);
                 if (seen.valid) {
-                    // The bytes themselves are the piece; what follows the
-                    // cut moves to a buffer of its own.
-                    std::string next = m_pool.take();
-                    next.resize(room);
-                    std::memcpy(next.data(), raw.data() + cut, filled - cut);
-                    raw.resize(cut);
-                    piece.text = std::move(raw);
-                    raw = std::move(next);
-                    tailMoved = true;
+                    // The bytes themselves are the piece.
+                    piece.inPlace = true;
                     piece.mayHoldReference = seen.hasAmpersand;
                 } else {
                     convModule::ConvResult repaired = convModule::convToUTF8(part, Encoding::UTF8);
@@ -473,22 +522,35 @@ private:
                     piece.text = std::move(repaired.text);
                 }
             }
-            if (!tailMoved) {
-                std::memmove(raw.data(), raw.data() + stop, filled - stop);
-            }
-            filled -= stop;
-            consumed += stop;
-            piece.end = consumed;
             if (stop == 0 && !eof) {
                 // A run of a foreign set that goes on past the buffer: read on.
-                if (filled == room) {
+                noCutBefore = raw.size;
+                if (raw.size == room) {
                     room *= 2;
-                    raw.resize(room);
+                    raw.ensure(room);
                 }
-                m_pool.give(std::move(piece.text));
+                m_pool.give(piece);
                 continue;
             }
-            const bool done = eof && filled == 0;
+            // What follows the piece stays for the next one.
+            Bytes next = m_pool.takeBytes();
+            const std::size_t tail = raw.size - stop;
+            next.ensure(std::max(room, tail));
+            if (tail > 0) {
+                std::memcpy(next.data.get(), raw.data.get() + stop, tail);
+            }
+            next.size = tail;
+            if (piece.inPlace) {
+                raw.size = stop;
+                piece.raw = std::move(raw);
+            } else {
+                m_pool.give(std::move(raw));
+            }
+            raw = std::move(next);
+            room = std::max(room, raw.capacity);
+            consumed += stop;
+            piece.end = consumed;
+            const bool done = eof && raw.size == 0;
             if (done) {
                 piece.last = true;
                 report.bytes = consumed;
@@ -563,13 +625,13 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             current = SourceReport();
             sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
         }
-        if (!piece->text.empty() && !skipping) {
+        if (!piece->view().empty() && !skipping) {
             const std::size_t source = piece->item;
             const double div = divFor(piece->size);
             const auto maximum = static_cast<std::int64_t>(static_cast<double>(piece->size) / div);
             try {
                 const bool finished = decodeAndScan(
-                    piece->text, piece->mayHoldReference,
+                    piece->view(), piece->mayHoldReference,
                     [&](std::string_view address) {
                         ++current.addresses;
                         sink.addressFound(address, source);
@@ -584,7 +646,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             }
             sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div));
         }
-        pool.give(std::move(piece->text));
+        pool.give(*piece);
         if (ctx.stopRequested()) {
             total.stopped = true;
         }

@@ -273,7 +273,6 @@ void reserveAppend(std::string& out, std::size_t more) {
     }
 }
 
-
 void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
                      std::size_t& invalid) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());

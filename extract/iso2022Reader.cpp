@@ -311,7 +311,6 @@ private:
     std::unique_ptr<Iconv> m_eucJp;
 };
 
-
 Iso2022Reader::Iso2022Reader(std::string& out, std::size_t& invalid, bool useTable)
     : m_impl(std::make_unique<Impl>(out, invalid, useTable)) {}
 

@@ -28,7 +28,7 @@ namespace quillon::pipeline {
 namespace fs = std::filesystem;
 
 void SearchSink::sourceStarted(std::size_t, std::size_t, const std::string&) {}
-void SearchSink::progress(std::int64_t, std::int64_t) {}
+void SearchSink::progress(std::int64_t, std::int64_t, std::uint64_t) {}
 void SearchSink::sourceFinished(const SourceReport&) {}
 void SearchSink::searchFinished(const SearchReport&) {}
 
@@ -129,9 +129,9 @@ double divFor(std::uint64_t size) {
 // folder that could not be listed.
 struct Item {
     const Source* source = nullptr;
-    std::string path;          // a file, or the folder that failed
-    bool fromFolder = false;   // found by a walk: only regular files are read
-    std::string listError;     // set for a folder that could not be listed
+    std::string path;        // a file, or the folder that failed
+    bool fromFolder = false; // found by a walk: only regular files are read
+    std::string listError;   // set for a folder that could not be listed
 };
 
 std::vector<Item> listSources(const std::vector<Source>& sources, const JobContext& ctx) {
@@ -147,7 +147,10 @@ std::vector<Item> listSources(const std::vector<Source>& sources, const JobConte
         std::error_code ec;
         if (fs::is_directory(fs::path(s.path), ec)) {
             walkFolder(
-                s.path, [&](const fs::path& file) { items.push_back({&s, file.string(), true, {}}); },
+                s.path,
+                [&](const fs::path& file) {
+                    items.push_back({&s, file.string(), true, {}});
+                },
                 [&](const fs::path& folder, const std::string& why) {
                     items.push_back({&s, folder.string(), true, why.empty() ? std::string("?") : why});
                 },
@@ -160,6 +163,11 @@ std::vector<Item> listSources(const std::vector<Source>& sources, const JobConte
 }
 
 // ---- Reading in pieces ----------------------------------------------------------
+
+// The hand-over cost of a piece: one, and one more for every kCostUnit bytes.
+// A waiting scan is woken once kWakeAt of cost is ready.
+constexpr std::size_t kCostUnit = std::size_t{16} << 10;
+constexpr std::size_t kWakeAt = 16;
 
 // Raw bytes: a buffer that is not cleared when it grows.
 struct Bytes {
@@ -231,8 +239,7 @@ public:
 
 private:
     static constexpr std::size_t kKept = 8;
-    template <class T>
-    static T takeFrom(std::vector<T>& spare) {
+    template <class T> static T takeFrom(std::vector<T>& spare) {
         if (spare.empty()) {
             return {};
         }
@@ -250,9 +257,27 @@ private:
 // address, reference, escape sequence or multibyte character holds such a
 // byte. 0 when there is none.
 std::size_t safeCut(std::string_view bytes) {
-    for (std::size_t i = bytes.size(); i > 0; --i) {
-        const auto b = static_cast<unsigned char>(bytes[i - 1]);
-        if (b <= 0x20 && b != 0x1B) {
+    const auto isCut = [](unsigned char b) { return b <= 0x20 && b != 0x1B; };
+    std::size_t i = bytes.size();
+    // Eight bytes at a time, from the end, past words without a byte below 0x21.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    while (i >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, bytes.data() + i - 8, 8);
+        if (((w - kOnes * 0x21) & ~w & kHigh) == 0) {
+            i -= 8;
+            continue;
+        }
+        for (std::size_t k = i; k > i - 8; --k) {
+            if (isCut(static_cast<unsigned char>(bytes[k - 1]))) {
+                return k;
+            }
+        }
+        i -= 8;
+    }
+    for (; i > 0; --i) {
+        if (isCut(static_cast<unsigned char>(bytes[i - 1]))) {
             return i;
         }
     }
@@ -261,9 +286,11 @@ std::size_t safeCut(std::string_view bytes) {
 
 // Where a piece ends: after the last line end of the buffer, else at a safe cut.
 std::size_t pieceCut(std::string_view bytes) {
-    const std::size_t nl = bytes.rfind('\n');
-    if (nl != std::string_view::npos) {
-        return nl + 1;
+    if (bytes.empty()) {
+        return 0;
+    }
+    if (const void* nl = ::memrchr(bytes.data(), '\n', bytes.size())) {
+        return static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data()) + 1;
     }
     return safeCut(bytes);
 }
@@ -323,8 +350,8 @@ private:
         }
         if (source.kind == Source::Kind::StandardInput) {
             return readPieces(
-                index, std::move(report), encoding, 0, [&](char* to, std::size_t room) { return readSome(source.fd, to, room, true); },
-                true);
+                index, std::move(report), encoding, 0,
+                [&](char* to, std::size_t room) { return readSome(source.fd, to, room, true); }, true);
         }
         // O_NONBLOCK: opening a FIFO without a writer must not hang.
         const int fd = ::open(item.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
@@ -352,8 +379,8 @@ private:
         }
         const auto size = stream ? std::uint64_t{0} : static_cast<std::uint64_t>(st.st_size);
         return readPieces(
-            index, std::move(report), encoding, size, [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); },
-            stream);
+            index, std::move(report), encoding, size,
+            [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); }, stream);
     }
 
     // read() through interruptions. A stream is polled first, a tenth of a
@@ -416,7 +443,7 @@ private:
         Bytes raw = m_pool.takeBytes();
         raw.ensure(room);
         room = std::max(room, raw.capacity);
-        std::uint64_t consumed = 0; // raw bytes of the source handed on
+        std::uint64_t consumed = 0;  // raw bytes of the source handed on
         std::size_t noCutBefore = 0; // bytes of the buffer known to hold no cut
         bool eof = false;
         bool decided = false;
@@ -489,7 +516,7 @@ private:
                 if (cut == 0) {
                     noCutBefore = raw.size;
                     if (raw.size == room) {
-                        room *= 2; // one line longer than the buffer, with no place to cut it
+                        room *= 4; // one line longer than the buffer, with no place to cut it
                         raw.ensure(room);
                     }
                     continue;
@@ -559,7 +586,9 @@ private:
                 }
                 piece.report = std::move(report);
             }
-            if (!m_out.push(std::move(piece))) {
+            // A stream's piece wakes the scan at once: the next read may wait long.
+            const std::size_t cost = stream ? kWakeAt : 1 + piece.view().size() / kCostUnit;
+            if (!m_out.push(std::move(piece), cost)) {
                 return false;
             }
             if (done) {
@@ -595,7 +624,10 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     const std::vector<Item> items = listSources(sources, ctx);
     total.sources = items.size();
 
-    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1));
+    // A piece costs by its size, so that many small files are read ahead
+    // where few pieces of a large one are.
+    const std::size_t pieceCost = 1 + std::max<std::size_t>(options.pieceSize, 16) / kCostUnit;
+    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
     BufferPool pool;
     Reader reader(items, options, pieces, pool);
     const auto produce = [&] {
@@ -644,7 +676,8 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
                 skipping = true;
                 current.error = ReadError::TooLarge;
             }
-            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div));
+            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
+                          piece->end);
         }
         pool.give(*piece);
         if (ctx.stopRequested()) {

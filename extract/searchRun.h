@@ -31,10 +31,10 @@ enum class ReadError {
 struct Source {
     enum class Kind { Path, StandardInput, Text };
     Kind kind = Kind::Path;
-    std::string path;      // Path: as given
-    int fd = 0;            // StandardInput: the descriptor, read to its end and left open
-    std::string_view text; // Text: the bytes, kept alive by the caller for the whole run
-    std::string name;      // StandardInput and Text: the name shown for it
+    std::string path;       // Path: as given
+    int fd = 0;             // StandardInput: the descriptor, read to its end and left open
+    std::string_view text;  // Text: the bytes, kept alive by the caller for the whole run
+    std::string name;       // StandardInput and Text: the name shown for it
     bool forceUtf8 = false; // read as UTF-8 whatever the run's encoding (the clipboard)
 
     static Source file(std::string path);
@@ -45,16 +45,16 @@ struct Source {
 // What became of one source (one file of a folder, standard input, a text).
 // Sinks get it once the source has been scanned or has failed.
 struct SourceReport {
-    std::size_t index = 0; // which source of the run, from 0 in the order read
-    std::string path;      // the file's path (as given or as the walk found it), or the source's name
+    std::size_t index = 0;          // which source of the run, from 0 in the order read
+    std::string path;               // the file's path (as given or as the walk found it), or the source's name
     std::uint64_t bytes = 0;        // raw bytes read
     Encoding used = Encoding::None; // the encoding converted from (the guess for None)
     std::size_t invalid = 0;        // invalid sequences replaced by U+FFFD
     std::size_t addresses = 0;      // addresses handed to the sink
     std::string sample;             // the guess sample (the first 2,048 raw bytes)
     ReadError error = ReadError::None;
-    int systemError = 0; // the errno behind `error`, when there is one
-    std::string detail;  // the system's words for it
+    int systemError = 0;  // the errno behind `error`, when there is one
+    std::string detail;   // the system's words for it
     bool finished = true; // false when STOP ended the source early
 
     bool ok() const { return error == ReadError::None; }
@@ -82,8 +82,9 @@ public:
     // The view lives until the call returns.
     virtual void addressFound(std::string_view address, std::size_t source) = 0;
     // Progress through the current source: maximum and value below 50,000
-    // (the maximum 0 when its size is not known in advance).
-    virtual void progress(std::int64_t maximum, std::int64_t value);
+    // (the maximum 0 when its size is not known in advance), and the raw
+    // bytes of it read so far.
+    virtual void progress(std::int64_t maximum, std::int64_t value, std::uint64_t bytes);
     virtual void sourceFinished(const SourceReport& report);
     virtual void searchFinished(const SearchReport& report);
 };

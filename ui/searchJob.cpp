@@ -89,11 +89,9 @@ void searchJob::takeBatches() {
         }
         w.setProgress(static_cast<int>(batch->maximum), static_cast<int>(batch->value));
         // During a folder search the bar tells which file is read.
-        w.ProgressBar1->setFormat(batch->total > 1 ? QStringLiteral("%1 / %2  %3")
-                                                         .arg(batch->index + 1)
-                                                         .arg(batch->total)
-                                                         .arg(batch->path)
-                                                   : QStringLiteral("%p%"));
+        w.ProgressBar1->setFormat(
+            batch->total > 1 ? QStringLiteral("%1 / %2  %3").arg(batch->index + 1).arg(batch->total).arg(batch->path)
+                             : QStringLiteral("%p%"));
     }
 }
 
@@ -101,12 +99,12 @@ void searchJob::scanEnded() {
     takeBatches();
     const searchThread::Report& report = m_search->report();
     for (const pipeline::SourceReport& f : report.failed) {
-        w.unreadable.push_back(
-            QStringLiteral("「%1」: %2").arg(searchThread::displayName(f.path), reasonText(f)));
+        w.unreadable.push_back(QStringLiteral("「%1」: %2").arg(searchThread::displayName(f.path), reasonText(f)));
     }
     if (report.textTooLarge) {
         w.unreadable.push_back(
-            QStringLiteral("「%1」: %2").arg(QStringLiteral("クリップボード"), QStringLiteral("テキストが大きすぎて検索できません")));
+            QStringLiteral("「%1」: %2")
+                .arg(QStringLiteral("クリップボード"), QStringLiteral("テキストが大きすぎて検索できません")));
     }
     if (!report.sample.empty() || report.run.read > 0) {
         w.outStr(report.sample);

@@ -32,8 +32,8 @@ class searchThread : public QObject {
     Q_OBJECT
 public:
     struct Source {
-        QString path;      // a file or a folder, or empty for a text
-        QString text;      // the text of a clipboard search
+        QString path;                           // a file or a folder, or empty for a text
+        QString text;                           // the text of a clipboard search
         Encoding encoding = Encoding::ShiftJIS; // the choice when the source was opened
     };
 

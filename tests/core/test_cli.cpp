@@ -385,8 +385,8 @@ TEST_F(CliRunTest, FolderGivesWhatItsFilesNamedOneByOneGive) {
 TEST_F(CliRunTest, UnreadableInputsAreNamedAndTheOthersGoOn) {
     file("first.txt", "first@a.jp");
     file("last.txt", "last@b.jp");
-    const CliRun r = run(plus(kPlain, {path("first.txt").string(), path("missing.txt").string(), "/dev/null",
-                                       path("last.txt").string()}));
+    const CliRun r = run(plus(
+        kPlain, {path("first.txt").string(), path("missing.txt").string(), "/dev/null", path("last.txt").string()}));
     EXPECT_EQ(r.status, cli::kExitPartial);
     EXPECT_EQ(r.out, tsvRow("first@a.jp") + tsvRow("last@b.jp"));
     EXPECT_NE(r.err.find("quillon-extract: " + path("missing.txt").string() + ": no such file or folder\n"),

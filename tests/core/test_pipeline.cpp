@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#include <cerrno>
 
 namespace fs = std::filesystem;
 namespace pipeline = quillon::pipeline;
@@ -111,8 +111,8 @@ TEST_F(ReadWholeFile, FileShortenedWhileReadIsNamedAndTheOthersGoOn) {
     options.encoding = quillon::Encoding::UTF8;
     options.pieceSize = 64;
     options.piecesAhead = 1;
-    const pipeline::SearchReport report =
-        pipeline::runSearch({pipeline::Source::file(big.string()), pipeline::Source::file(next.string())}, options, sink);
+    const pipeline::SearchReport report = pipeline::runSearch(
+        {pipeline::Source::file(big.string()), pipeline::Source::file(next.string())}, options, sink);
     ASSERT_EQ(sink.reports.size(), 2u);
     EXPECT_EQ(sink.reports[0].error, pipeline::ReadError::Shortened);
     EXPECT_EQ(sink.reports[0].path, big.string());
@@ -136,10 +136,10 @@ TEST_F(ReadWholeFile, SearchOverFoldersAndFilesReportsEverySource) {
     Recorder sink;
     pipeline::SearchOptions options;
     options.encoding = quillon::Encoding::None;
-    const pipeline::SearchReport report = pipeline::runSearch(
-        {pipeline::Source::file((m_root / "one.txt").string()), pipeline::Source::file((m_root / "drop").string()),
-         pipeline::Source::file((m_root / "missing").string())},
-        options, sink);
+    const pipeline::SearchReport report = pipeline::runSearch({pipeline::Source::file((m_root / "one.txt").string()),
+                                                               pipeline::Source::file((m_root / "drop").string()),
+                                                               pipeline::Source::file((m_root / "missing").string())},
+                                                              options, sink);
     EXPECT_EQ(sink.found, (std::vector<std::string>{"0:one@x.jp", "1:a1@x.jp", "1:a2@x.jp", "3:bb@x.jp"}));
     ASSERT_EQ(sink.reports.size(), 5u);
     EXPECT_EQ(sink.reports[2].path, (m_root / "drop/c.txt").string());

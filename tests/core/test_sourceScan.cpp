@@ -4,7 +4,6 @@
 #include "extract/convModule.h"
 #include "extract/pipeline.h"
 
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -230,8 +229,8 @@ TEST(SearchRun, TinyPiecesGiveWhatTheWholeTextGives) {
             options.pieceSize = pieceSize;
             options.piecesAhead = 1 + rng() % 3;
             const pipeline::SearchReport report = pipeline::runSearch({source}, options, sink);
-            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize
-                                              << ", text: " << text);
+            SCOPED_TRACE(::testing::Message()
+                         << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize << ", text: " << text);
             const Found whole = plainRoad(text, enc);
             EXPECT_TRUE(sink.ok);
             EXPECT_EQ(report.read, 1u);

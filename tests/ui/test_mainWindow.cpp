@@ -2,8 +2,8 @@
 
 #include "list/qt/addressModel.h"
 #include "list/qt/addressView.h"
-#include "ui/confirmWindow.h"
 #include "ui/App.h"
+#include "ui/confirmWindow.h"
 #include "ui/mainWindow.h"
 
 #include <QAbstractItemModelTester>

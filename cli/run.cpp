@@ -227,7 +227,7 @@ public:
     addressBox& box() { return m_box; }
 
 private:
-    static constexpr std::size_t kBatch = 65536;
+    static constexpr std::size_t kBatch = 4096;
     const Options& m_options;
     Reporter& m_reporter;
     addressBox m_box;

@@ -202,15 +202,15 @@ public:
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override { m_reporter.startSource(path); }
     void addressFound(std::string_view address, std::size_t) override {
-        m_found.emplace_back(address);
+        m_found.push_back(addressBox::rowFor(address));
         if (m_found.size() >= kBatch) {
-            m_box.addAddresses(m_found);
+            m_box.AddRows(std::move(m_found));
             m_found.clear();
         }
     }
     void progress(std::int64_t, std::int64_t, std::uint64_t bytes) override { m_reporter.scanned(bytes); }
     void sourceFinished(const pipeline::SourceReport& report) override {
-        m_box.addAddresses(m_found);
+        m_box.AddRows(std::move(m_found));
         m_found.clear();
         if (!report.ok() && report.error != pipeline::ReadError::Stopped) {
             ++m_failures;
@@ -231,7 +231,7 @@ private:
     const Options& m_options;
     Reporter& m_reporter;
     addressBox m_box;
-    std::vector<std::string> m_found;
+    std::vector<AddressRow> m_found;
     int m_failures = 0;
 };
 

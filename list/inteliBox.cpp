@@ -109,7 +109,9 @@ void inteliBox::setEnabled(bool enabled) {
 }
 
 RowList inteliBox::takeRows() {
-    return std::exchange(m_rows, {});
+    RowList taken;
+    resetRows([&taken](RowList& mine) { taken = std::exchange(mine, {}); });
+    return taken;
 }
 
 void inteliBox::putRows(RowList rows) {

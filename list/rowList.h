@@ -54,6 +54,7 @@ public:
     // longer used) or lengthens with empty rows.
     void resize(std::size_t count);
     void clear() { resize(0); }
+    void pop_back() { resize(m_size - 1); }
     // Removes rows [first, last); the later rows move up.
     void erase(std::size_t first, std::size_t last);
     void swap(RowList& other) noexcept;

@@ -1,5 +1,5 @@
 #include "extract/convModule.h"
-#include "extract/utf8Check.h"
+#include "app/utf8Check.h"
 
 #include <gtest/gtest.h>
 

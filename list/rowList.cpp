@@ -1,8 +1,24 @@
 #include "list/rowList.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace quillon {
+
+namespace {
+
+// The first segment's room when a list gets its first row.
+constexpr std::size_t kFirstRows = 8;
+
+} // namespace
+
+AddressRow* RowList::allocateSegment(std::size_t rows) {
+    return static_cast<AddressRow*>(::operator new(rows * sizeof(AddressRow)));
+}
+
+void RowList::freeSegment(AddressRow* segment) {
+    ::operator delete(segment);
+}
 
 RowList::RowList(const RowList& other) {
     for (const AddressRow& row : other) {
@@ -19,7 +35,8 @@ RowList& RowList::operator=(const RowList& other) {
 }
 
 RowList::RowList(RowList&& other) noexcept
-    : m_segments(std::move(other.m_segments)), m_size(std::exchange(other.m_size, 0)) {
+    : m_segments(std::move(other.m_segments)), m_size(std::exchange(other.m_size, 0)),
+      m_firstCapacity(std::exchange(other.m_firstCapacity, 0)) {
     other.m_segments.clear();
 }
 
@@ -34,13 +51,31 @@ RowList& RowList::operator=(RowList&& other) noexcept {
 void RowList::swap(RowList& other) noexcept {
     m_segments.swap(other.m_segments);
     std::swap(m_size, other.m_size);
+    std::swap(m_firstCapacity, other.m_firstCapacity);
 }
 
 void RowList::push_back(AddressRow row) {
-    if (m_size == m_segments.size() * kSegmentRows) {
-        m_segments.push_back(std::make_unique<AddressRow[]>(kSegmentRows));
+    if (m_size == capacity()) {
+        if (m_segments.empty()) {
+            m_segments.push_back(allocateSegment(kFirstRows));
+            m_firstCapacity = kFirstRows;
+        } else if (m_segments.size() == 1 && m_firstCapacity < kSegmentRows) {
+            // The first segment grows by doubling up to full size: at most
+            // 2,048 rows move, once each time.
+            const std::size_t grown = std::min(m_firstCapacity * 2, kSegmentRows);
+            AddressRow* bigger = allocateSegment(grown);
+            for (std::size_t i = 0; i < m_size; ++i) {
+                new (&bigger[i]) AddressRow(std::move(m_segments[0][i]));
+                m_segments[0][i].~AddressRow();
+            }
+            freeSegment(m_segments[0]);
+            m_segments[0] = bigger;
+            m_firstCapacity = grown;
+        } else {
+            m_segments.push_back(allocateSegment(kSegmentRows));
+        }
     }
-    (*this)[m_size] = std::move(row);
+    new (&(*this)[m_size]) AddressRow(std::move(row));
     ++m_size;
 }
 
@@ -56,19 +91,24 @@ void RowList::append(RowList&& other) {
 }
 
 void RowList::resize(std::size_t count) {
-    if (count < m_size) {
-        // Release the texts of the dropped rows that stay in a kept segment.
-        const std::size_t keptSegments = (count + kSegmentRows - 1) >> kSegmentShift;
-        const std::size_t keptEnd = std::min(m_size, keptSegments * kSegmentRows);
-        for (std::size_t i = count; i < keptEnd; ++i) {
-            (*this)[i] = AddressRow();
+    if (count >= m_size) {
+        while (m_size < count) {
+            push_back(AddressRow());
         }
-        m_segments.resize(keptSegments);
-        m_size = count;
         return;
     }
-    while (m_size < count) {
-        push_back(AddressRow());
+    for (std::size_t i = count; i < m_size; ++i) {
+        (*this)[i].~AddressRow();
+    }
+    m_size = count;
+    // Release the segments no longer used (all of them for an empty list).
+    const std::size_t kept = (count + kSegmentRows - 1) >> kSegmentShift;
+    for (std::size_t s = kept; s < m_segments.size(); ++s) {
+        freeSegment(m_segments[s]);
+    }
+    m_segments.resize(kept);
+    if (kept == 0) {
+        m_firstCapacity = 0;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace quillon {
@@ -12,8 +13,9 @@ namespace quillon {
 // The rows of an address list, kept in fixed segments of 2,048 rows: rows
 // appended to a long list are placed after the others without moving them,
 // so the window can take in a batch of rows in time proportional to the
-// batch, and no spare capacity is held beyond the last segment. Indexing and
-// iteration work as on a vector.
+// batch, and no spare capacity is held beyond the last segment. The first
+// segment starts small and grows to full size (a list of a few rows, as a
+// small file gives, stays small). Indexing and iteration work as on a vector.
 class RowList {
     template <bool Const> class Iter;
 
@@ -33,7 +35,7 @@ public:
     RowList& operator=(const RowList& other);
     RowList(RowList&& other) noexcept;
     RowList& operator=(RowList&& other) noexcept;
-    ~RowList() = default;
+    ~RowList() { resize(0); }
 
     std::size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
@@ -71,8 +73,14 @@ public:
     const_iterator end() const;
 
 private:
-    std::vector<std::unique_ptr<AddressRow[]>> m_segments;
+    // Segments are raw storage: only rows 0 to m_size - 1 are constructed.
+    static AddressRow* allocateSegment(std::size_t rows);
+    static void freeSegment(AddressRow* segment);
+    std::size_t capacity() const { return m_segments.size() == 1 ? m_firstCapacity : m_segments.size() * kSegmentRows; }
+
+    std::vector<AddressRow*> m_segments;
     std::size_t m_size = 0;
+    std::size_t m_firstCapacity = 0; // rows the first segment has room for
 };
 
 template <bool Const> class RowList::Iter {
@@ -131,16 +139,20 @@ private:
 };
 
 template <typename To> void RowList::reorder(To to) {
-    std::vector<std::unique_ptr<AddressRow[]>> out(m_segments.size());
+    std::vector<AddressRow*> out(m_segments.size(), nullptr);
+    const std::size_t capacity = m_segments.size() == 1 ? m_firstCapacity : kSegmentRows;
     for (std::size_t i = 0; i < m_size; ++i) {
         const std::size_t d = to(i);
-        auto& segment = out[d >> kSegmentShift];
-        if (!segment) {
-            segment = std::make_unique<AddressRow[]>(kSegmentRows);
+        AddressRow*& segment = out[d >> kSegmentShift];
+        if (segment == nullptr) {
+            segment = allocateSegment(capacity);
         }
-        segment[d & (kSegmentRows - 1)] = std::move((*this)[i]);
-        if ((i & (kSegmentRows - 1)) == kSegmentRows - 1) {
-            m_segments[i >> kSegmentShift].reset();
+        AddressRow& from = (*this)[i];
+        new (&segment[d & (kSegmentRows - 1)]) AddressRow(std::move(from));
+        from.~AddressRow();
+        if ((i & (kSegmentRows - 1)) == kSegmentRows - 1 || i + 1 == m_size) {
+            freeSegment(m_segments[i >> kSegmentShift]);
+            m_segments[i >> kSegmentShift] = nullptr;
         }
     }
     m_segments = std::move(out);

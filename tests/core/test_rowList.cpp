@@ -152,12 +152,16 @@ TEST(RowList, MatchesAVectorThroughAppendsResizesAndErasures) {
     }
 }
 
-// The window appends every batch to a list that stays where it is: rows
-// already in the list are not moved by later appends.
+// The window appends every batch to a list that stays where it is: once the
+// list holds a full segment, later appends move none of its rows (before
+// that, the first segment grows and moves at most its own rows).
 TEST(RowList, AppendingNeverMovesRowsAlreadyThere) {
     RowList list;
-    list.emplace_back("first@example.jp");
+    for (std::size_t i = 0; i <= RowList::kSegmentRows; ++i) {
+        list.emplace_back("a@b.jp");
+    }
     const AddressRow* first = &list[0];
+    const AddressRow* last = &list.back();
     for (int batch = 0; batch < 20; ++batch) {
         RowList more;
         for (std::size_t i = 0; i < RowList::kSegmentRows / 3; ++i) {
@@ -165,6 +169,7 @@ TEST(RowList, AppendingNeverMovesRowsAlreadyThere) {
         }
         list.append(std::move(more));
         ASSERT_EQ(&list[0], first);
+        ASSERT_EQ(&list[RowList::kSegmentRows], last);
     }
 }
 

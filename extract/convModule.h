@@ -73,6 +73,11 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// How convToUTF8 reads one or two bytes in Shift_JIS or EUC-JP (`enc`):
+// true when they make exactly one character, false when they are invalid,
+// need more bytes, or make an ASCII byte and something else.
+bool readsAsOneCharacter(Encoding enc, std::string_view bytes);
+
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
 // unchanged, with no invalid sequence).
 bool isValidUtf8(std::string_view bytes);

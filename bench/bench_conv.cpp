@@ -1,4 +1,5 @@
 #include "extract/convModule.h"
+#include "extract/encodingVerdict.h"
 
 #include <benchmark/benchmark.h>
 
@@ -149,6 +150,30 @@ void BM_GuessEncoding(benchmark::State& state, Encoding enc) {
 }
 BENCHMARK_CAPTURE(BM_GuessEncoding, ShiftJIS, Encoding::ShiftJIS);
 BENCHMARK_CAPTURE(BM_GuessEncoding, EucJP, Encoding::EucJP);
+
+// The verdict over the whole text, beside BM_ConvToUTF8 of the same bytes;
+// Ascii is English-like text with no 8-bit byte, which no reading can rule
+// out, so it is looked through to its end.
+void BM_EncodingVerdict(benchmark::State& state, Encoding enc) {
+    std::string bytes;
+    if (enc == Encoding::None) {
+        const std::string line = "Please send the final version of the report to team.lead%d@example.com today.\n";
+        while (bytes.size() < (32u << 20)) {
+            bytes += line;
+        }
+    } else {
+        bytes = encoded(enc);
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quillon::encodingVerdict::judge(bytes).likely);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK_CAPTURE(BM_EncodingVerdict, ShiftJIS, Encoding::ShiftJIS)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, EucJP, Encoding::EucJP)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, UTF8, Encoding::UTF8)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, ISO2022JP, Encoding::ISO2022JP)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, Ascii, Encoding::None)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -57,31 +57,60 @@ std::size_t pairIndex(unsigned char b0, unsigned char b1) {
     return static_cast<std::size_t>((b0 - 0x80) << 8 | b1);
 }
 
-// The first byte at or after i that is an escape, a NUL or (with `high`) 0x80
-// or above; n when there is none.
-std::size_t nextOfInterest(const unsigned char* p, std::size_t n, std::size_t i, bool high) {
-#if defined(__SSE2__)
-    const __m128i esc = _mm_set1_epi8(0x1B);
-    const __m128i zero = _mm_setzero_si128();
-    const auto mask = [&](const unsigned char* at) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, esc), _mm_cmpeq_epi8(v, zero)));
-        if (high) {
-            m |= _mm_movemask_epi8(v);
-        }
-        return static_cast<unsigned>(m);
-    };
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUILLON_VERDICT_AVX2 1
+#include <immintrin.h>
+
+// nextOfInterest over 64 bytes a step, where the processor has AVX2.
+__attribute__((target("avx2"))) std::size_t nextOfInterestAvx2(const unsigned char* p, std::size_t n, std::size_t i,
+                                                               bool high) {
+    const __m256i esc = _mm256_set1_epi8(0x1B);
+    const __m256i zero = _mm256_setzero_si256();
     while (i + 64 <= n) {
-        const unsigned a = mask(p + i);
-        const unsigned b = mask(p + i + 16);
-        const unsigned c = mask(p + i + 32);
-        const unsigned d = mask(p + i + 48);
-        const std::uint64_t all =
-            a | (b << 16) | (static_cast<std::uint64_t>(c) << 32) | (static_cast<std::uint64_t>(d) << 48);
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+        __m256i ma = _mm256_or_si256(_mm256_cmpeq_epi8(a, esc), _mm256_cmpeq_epi8(a, zero));
+        __m256i mb = _mm256_or_si256(_mm256_cmpeq_epi8(b, esc), _mm256_cmpeq_epi8(b, zero));
+        if (high) {
+            ma = _mm256_or_si256(ma, a);
+            mb = _mm256_or_si256(mb, b);
+        }
+        const auto lo = static_cast<std::uint32_t>(_mm256_movemask_epi8(ma));
+        const auto hi = static_cast<std::uint32_t>(_mm256_movemask_epi8(mb));
+        const std::uint64_t all = lo | static_cast<std::uint64_t>(hi) << 32;
         if (all != 0) {
             return i + static_cast<std::size_t>(std::countr_zero(all));
         }
         i += 64;
+    }
+    return i;
+}
+#endif
+
+// The first byte at or after i that is an escape, a NUL or (with `high`) 0x80
+// or above; n when there is none.
+std::size_t nextOfInterest(const unsigned char* p, std::size_t n, std::size_t i, bool high) {
+#if defined(QUILLON_VERDICT_AVX2)
+    if (utf8Check::avx2Available()) {
+        i = nextOfInterestAvx2(p, n, i, high);
+        if (i + 64 <= n) {
+            return i;
+        }
+    }
+#endif
+#if defined(__SSE2__)
+    const __m128i esc = _mm_set1_epi8(0x1B);
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, esc), _mm_cmpeq_epi8(v, zero)));
+        if (high) {
+            m |= _mm_movemask_epi8(v);
+        }
+        if (m != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(m)));
+        }
+        i += 16;
     }
 #endif
     while (i < n && p[i] != 0x1B && p[i] != 0 && !(high && p[i] >= 0x80)) {
@@ -135,8 +164,7 @@ void Evidence::feed(std::string_view piece) {
     const std::size_t n = piece.size();
     m_sjisAt = 0;
     m_eucAt = 0;
-    std::size_t firstHigh = n;
-    const std::size_t highBefore = m_high;
+    bool sawHigh = false;
     std::size_t i = m_carry.empty() ? 0 : finishEscape(piece);
     while (true) {
         // 8-bit bytes matter only while a reading is followed.
@@ -152,7 +180,11 @@ void Evidence::feed(std::string_view piece) {
         } else if (p[i] == 0x1B) {
             i = readEscape(p, n, i);
         } else {
-            firstHigh = std::min(firstHigh, i);
+            if (!sawHigh) {
+                sawHigh = true;
+                keepSample(piece, i);
+                readUtf8(piece.substr(i));
+            }
             std::size_t end = i;
             while (end < n && p[end] >= 0x80) {
                 ++end;
@@ -162,38 +194,43 @@ void Evidence::feed(std::string_view piece) {
             i = end;
             if (m_high >= m_nextPrune) {
                 m_nextPrune = m_high + kPruneEvery;
-                prune(false);
-            }
-        }
-    }
-    if (firstHigh < n) {
-        keepSample(piece, firstHigh);
-        if (m_state[Utf8] == State::Following) {
-            const std::size_t faultsBefore = m_faults[Utf8];
-            std::size_t badBytes = 0;
-            std::string_view rest = piece.substr(firstHigh);
-            while (!rest.empty()) {
-                const std::size_t at = utf8Check::firstInvalid(rest);
-                if (at == rest.size()) {
-                    break;
-                }
-                std::size_t bad = 0;
-                utf8Check::sequence(reinterpret_cast<const unsigned char*>(rest.data()) + at, rest.size() - at, bad);
-                ++m_faults[Utf8];
-                badBytes += bad;
-                rest.remove_prefix(at + bad);
-                if (m_faults[Utf8] >= kGiveUpFaults && m_faults[Utf8] * 16 >= m_high) {
-                    m_state[Utf8] = State::GivenUp;
-                    break;
-                }
-            }
-            const std::size_t highHere = m_high - highBefore;
-            if (m_faults[Utf8] == faultsBefore || highHere > badBytes) {
-                m_utf8HighValid += highHere - std::min(highHere, badBytes);
+                // The UTF-8 reading has seen the whole piece already.
+                prune(m_state[Utf8] != State::Following);
             }
         }
     }
     prune(true);
+}
+
+// Counts the invalid UTF-8 sequences of the rest of a piece, from its first
+// 8-bit byte, with the vector check between them. Text in another encoding
+// has them every few bytes: the reading is given up after a few dozen.
+void Evidence::readUtf8(std::string_view rest) {
+    if (m_state[Utf8] != State::Following) {
+        return;
+    }
+    const std::size_t size = rest.size();
+    const std::size_t faultsBefore = m_faults[Utf8];
+    while (!rest.empty()) {
+        const std::size_t at = utf8Check::firstInvalid(rest);
+        if (at == rest.size()) {
+            break;
+        }
+        if (at > 0 && m_faults[Utf8] == faultsBefore) {
+            m_utf8Multibyte = true; // the first 8-bit byte began a valid character
+        }
+        std::size_t bad = 0;
+        utf8Check::sequence(reinterpret_cast<const unsigned char*>(rest.data()) + at, rest.size() - at, bad);
+        ++m_faults[Utf8];
+        rest.remove_prefix(at + bad);
+        if (m_faults[Utf8] >= kGiveUpFaults && m_faults[Utf8] * 64 >= size - rest.size()) {
+            m_state[Utf8] = State::GivenUp;
+            return;
+        }
+    }
+    if (m_faults[Utf8] == faultsBefore) {
+        m_utf8Multibyte = true;
+    }
 }
 
 void Evidence::readHigh(const unsigned char* p, std::size_t n, std::size_t i) {
@@ -396,7 +433,7 @@ Verdict Evidence::verdict() const {
     // Ties: valid UTF-8 with 8-bit characters is hardly ever anything else;
     // escape sequences say ISO-2022-JP; between Shift_JIS and EUC-JP the
     // tie-breaker decides.
-    if (key(Utf8) == best && m_utf8HighValid > 0) {
+    if (key(Utf8) == best && m_utf8Multibyte) {
         v.likely = Encoding::UTF8;
     } else if (key(Iso) == best && m_escapes > 0) {
         v.likely = Encoding::ISO2022JP;

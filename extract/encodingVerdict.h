@@ -65,6 +65,7 @@ public:
 
 private:
     void readHigh(const unsigned char* p, std::size_t n, std::size_t i);
+    void readUtf8(std::string_view rest);
     std::size_t readSjis(const unsigned char* p, std::size_t n, std::size_t i);
     std::size_t readEuc(const unsigned char* p, std::size_t n, std::size_t i);
     std::size_t readEscape(const unsigned char* p, std::size_t n, std::size_t i);
@@ -77,12 +78,12 @@ private:
     std::array<State, kCandidates> m_state{};
     std::array<std::size_t, kCandidates> m_faults{};
     std::size_t m_total = 0;
-    std::size_t m_high = 0;      // bytes 0x80 and above
-    std::size_t m_nul = 0;       // NUL bytes
-    std::size_t m_escapes = 0;   // ISO-2022-JP escape sequences
-    std::size_t m_sjisKana = 0;  // Shift_JIS reading: half-width katakana
-    std::size_t m_sjisPairs = 0; // Shift_JIS reading: two-byte characters
-    std::size_t m_utf8HighValid = 0;
+    std::size_t m_high = 0;       // bytes 0x80 and above
+    std::size_t m_nul = 0;        // NUL bytes
+    std::size_t m_escapes = 0;    // ISO-2022-JP escape sequences
+    std::size_t m_sjisKana = 0;   // Shift_JIS reading: half-width katakana
+    std::size_t m_sjisPairs = 0;  // Shift_JIS reading: two-byte characters
+    bool m_utf8Multibyte = false; // a valid UTF-8 character of two bytes or more was seen
     std::size_t m_nextPrune = 0;
     std::size_t m_sjisAt = 0; // where the Shift_JIS reading goes on in the current piece
     std::size_t m_eucAt = 0;

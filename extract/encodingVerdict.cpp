@@ -154,10 +154,27 @@ std::size_t Evidence::faults(Candidate c) const {
     return c == Iso ? m_faults[Iso] + m_high : m_faults[c] + m_escapes;
 }
 
+bool Evidence::settled() const {
+    return std::any_of(m_state.begin(), m_state.end(), [](State s) { return s == State::Decided; }) ||
+           std::all_of(m_state.begin(), m_state.end(), [](State s) { return s == State::GivenUp; });
+}
+
+void Evidence::feedValidUtf8(std::size_t size, bool hasHigh) {
+    m_total += size;
+    if (!hasHigh || settled()) {
+        return;
+    }
+    // Shift_JIS, EUC-JP or ISO-2022-JP text of any length is hardly ever
+    // valid UTF-8 with 8-bit bytes.
+    m_utf8Multibyte = true;
+    ++m_high;
+    m_state.fill(State::GivenUp);
+    m_state[Utf8] = State::Decided;
+}
+
 void Evidence::feed(std::string_view piece) {
     m_total += piece.size();
-    if (std::any_of(m_state.begin(), m_state.end(), [](State s) { return s == State::Decided; }) ||
-        std::all_of(m_state.begin(), m_state.end(), [](State s) { return s == State::GivenUp; })) {
+    if (settled()) {
         return; // nothing further can change the verdict
     }
     const auto* p = reinterpret_cast<const unsigned char*>(piece.data());

@@ -52,6 +52,16 @@ public:
 
     void feed(std::string_view piece);
 
+    // Takes note of a piece of `size` bytes already found to be valid UTF-8
+    // holding no escape byte (utf8Check::inspect), instead of reading it
+    // again. With 8-bit bytes (`hasHigh`), valid UTF-8 decides the verdict.
+    void feedValidUtf8(std::size_t size, bool hasHigh);
+
+    // Whether more bytes can no longer change the verdict: one reading is
+    // left, or none. Text whose 8-bit bytes read well in one encoding only is
+    // settled within its first few kilobytes of Japanese; ASCII never is.
+    bool settled() const;
+
     Verdict verdict() const;
 
     // The candidates, in the order of the fault counts below.

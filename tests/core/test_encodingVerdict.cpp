@@ -132,9 +132,23 @@ TEST(EncodingVerdict, PiecesGiveTheVerdictOfTheWhole) {
             }
             pieces.feed(std::string_view(bytes).substr(from));
             const ev::Verdict got = pieces.verdict();
+            EXPECT_TRUE(pieces.settled());
             EXPECT_EQ(got.kind, expected.kind) << step;
             EXPECT_EQ(got.likely, expected.likely) << step;
         }
+    }
+}
+
+// A reader that has already checked a piece as valid UTF-8 without escapes
+// hands on only what it saw: the same verdict as reading the piece.
+TEST(EncodingVerdict, NotedValidUtf8IsReadValidUtf8) {
+    for (const std::string& text : {std::string("plain a@b.jp\n"), kParagraph}) {
+        ev::Evidence noted;
+        noted.feedValidUtf8(text.size(), text.find_first_of("\xE3\xEF") != std::string::npos);
+        noted.feed("\x82\xA0 Shift_JIS after it\n");
+        const ev::Verdict read = ev::judge(text + "\x82\xA0 Shift_JIS after it\n");
+        EXPECT_EQ(noted.verdict().likely, read.likely) << text;
+        EXPECT_EQ(noted.verdict().kind, read.kind) << text;
     }
 }
 

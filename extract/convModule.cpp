@@ -529,8 +529,11 @@ public:
 
     // Reads `in` from `from` to `limit` (or further, to the end of a run of a
     // foreign set) and hands on everything read; returns where it stopped.
-    // The designated set carries over to the next call.
-    std::size_t run(std::string_view in, std::size_t from, std::size_t limit) {
+    // The designated set carries over to the next call. With `more` (bytes
+    // follow the end of `in`), a run of a foreign set that reaches the end of
+    // `in` is left unread: it stops before it, to be read whole once more
+    // bytes are there.
+    std::size_t run(std::string_view in, std::size_t from, std::size_t limit, bool more = false) {
         const auto* p = reinterpret_cast<const unsigned char*>(in.data());
         const std::size_t n = in.size();
         m_pending.reserve(std::min<std::size_t>(limit - from, std::size_t{1} << 20) + 16);
@@ -619,6 +622,10 @@ public:
                 // Everything up to the next escape goes whole to glibc, behind
                 // the escape sequence that opened it.
                 std::size_t end = in.find('\x1B', i);
+                if (end == std::string_view::npos && more) {
+                    flush();
+                    return i;
+                }
                 end = end == std::string_view::npos ? n : end;
                 flush();
                 std::string run(m_foreignEscape);
@@ -1005,7 +1012,8 @@ std::size_t PieceConverter::pieceEnd(std::string_view all, std::size_t from, std
     return nl == std::string_view::npos ? all.size() : nl + 1;
 }
 
-std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out) {
+std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out,
+                                    bool more) {
     if (from >= limit) {
         return from;
     }
@@ -1027,7 +1035,7 @@ std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std:
     }
     default: {
         m_impl->reader.setOutput(out);
-        const std::size_t stopped = m_impl->reader.run(all, from, limit);
+        const std::size_t stopped = m_impl->reader.run(all, from, limit, more);
         m_impl->reader.setOutput(m_impl->scratch);
         m_invalid = m_impl->readerInvalid;
         return stopped;

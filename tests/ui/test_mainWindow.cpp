@@ -2,7 +2,7 @@
 
 #include "list/qt/addressModel.h"
 #include "list/qt/addressView.h"
-#include "list/qt/confirmWindow.h"
+#include "ui/confirmWindow.h"
 #include "ui/App.h"
 #include "ui/mainWindow.h"
 

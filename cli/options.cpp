@@ -367,8 +367,8 @@ Output:
       --format export|tsv
                          export: the layouts above (default); tsv: UTF-8 rows of
                          check (1 or 0), address, domain, tab-separated, LF-ended
-      --with-source      tsv: a fourth column, the file (or "-") each address
-                         was first found in
+      --with-source      tsv: a fourth column, the file each address was first
+                         found in; standard input is named (standard input)
   -o, --output FILE      write to FILE (replaced safely) instead of standard output
   -q, --quiet            no progress line and no warnings (errors still shown)
   -h, --help             show this help

@@ -64,8 +64,7 @@ public:
     // With `more` (`all` is only what was read so far of a longer text), such
     // a run that reaches the end of `all` is not read: it stops before the
     // run, which may be before `limit`, and the caller reads on.
-    std::size_t convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out,
-                        bool more = false);
+    std::size_t convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out, bool more = false);
 
     // Invalid sequences replaced so far.
     std::size_t invalid() const { return m_invalid; }

@@ -18,8 +18,7 @@ namespace quillon {
 // and then the producer's exception, rethrown on its own thread. The consumer
 // that gives up calls quit(): a waiting or later push returns false at once,
 // so the producer can end without having its work taken.
-template <class T>
-class HandOver {
+template <class T> class HandOver {
 public:
     explicit HandOver(std::size_t capacity) : m_capacity(capacity == 0 ? 1 : capacity) {}
     HandOver(const HandOver&) = delete;

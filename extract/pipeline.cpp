@@ -1,6 +1,5 @@
 #include "extract/pipeline.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>

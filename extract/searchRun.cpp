@@ -129,9 +129,9 @@ double divFor(std::uint64_t size) {
 // folder that could not be listed.
 struct Item {
     const Source* source = nullptr;
-    std::string path;          // a file, or the folder that failed
-    bool fromFolder = false;   // found by a walk: only regular files are read
-    std::string listError;     // set for a folder that could not be listed
+    std::string path;        // a file, or the folder that failed
+    bool fromFolder = false; // found by a walk: only regular files are read
+    std::string listError;   // set for a folder that could not be listed
 };
 
 std::vector<Item> listSources(const std::vector<Source>& sources, const JobContext& ctx) {
@@ -147,7 +147,10 @@ std::vector<Item> listSources(const std::vector<Source>& sources, const JobConte
         std::error_code ec;
         if (fs::is_directory(fs::path(s.path), ec)) {
             walkFolder(
-                s.path, [&](const fs::path& file) { items.push_back({&s, file.string(), true, {}}); },
+                s.path,
+                [&](const fs::path& file) {
+                    items.push_back({&s, file.string(), true, {}});
+                },
                 [&](const fs::path& folder, const std::string& why) {
                     items.push_back({&s, folder.string(), true, why.empty() ? std::string("?") : why});
                 },
@@ -261,7 +264,9 @@ private:
             return failure(index, std::move(report));
         }
         const Source& source = *item.source;
-        const Encoding encoding = source.forceUtf8 ? Encoding::UTF8 : m_options.encoding;
+        const Encoding encoding = source.forceUtf8                    ? Encoding::UTF8
+                                  : source.encoding != Encoding::None ? source.encoding
+                                                                      : m_options.encoding;
         if (source.kind == Source::Kind::Text) {
             std::size_t at = 0;
             const std::string_view text = source.text;
@@ -277,8 +282,8 @@ private:
         }
         if (source.kind == Source::Kind::StandardInput) {
             return readPieces(
-                index, std::move(report), encoding, 0, [&](char* to, std::size_t room) { return readSome(source.fd, to, room, true); },
-                true);
+                index, std::move(report), encoding, 0,
+                [&](char* to, std::size_t room) { return readSome(source.fd, to, room, true); }, true);
         }
         // O_NONBLOCK: opening a FIFO without a writer must not hang.
         const int fd = ::open(item.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
@@ -306,8 +311,8 @@ private:
         }
         const auto size = stream ? std::uint64_t{0} : static_cast<std::uint64_t>(st.st_size);
         return readPieces(
-            index, std::move(report), encoding, size, [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); },
-            stream);
+            index, std::move(report), encoding, size,
+            [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); }, stream);
     }
 
     // read() through interruptions. A stream is polled first, a tenth of a
@@ -356,6 +361,52 @@ private:
         return m_out.push(std::move(p));
     }
 
+    // How many bytes guess mode holds at most to settle the verdict.
+    static constexpr std::size_t kGuessLookAhead = std::size_t{64} << 20;
+
+    // Reads on into `raw` (growing it) until a copy of `evidence`, fed with
+    // everything held, is settled, the source ends or kGuessLookAhead bytes
+    // are held, and gives the copy's verdict; nothing when STOP came.
+    template <class ReadFn>
+    std::optional<encodingVerdict::Verdict> lookAhead(const encodingVerdict::Evidence& evidence, std::string& raw,
+                                                      std::size_t& room, std::size_t& filled, bool& eof, ReadFn& readFn,
+                                                      SourceReport& report) {
+        encodingVerdict::Evidence ahead = evidence;
+        std::size_t fed = 0;
+        while (true) {
+            const std::string_view held(raw.data(), filled);
+            const std::size_t cut = eof ? filled : fed + encodingVerdict::pieceCut(held.substr(fed));
+            if (cut > fed) {
+                ahead.feed(held.substr(fed, cut - fed));
+                fed = cut;
+            }
+            if (ahead.settled() || eof || filled >= kGuessLookAhead) {
+                return ahead.verdict();
+            }
+            if (stopped()) {
+                return std::nullopt;
+            }
+            if (filled == room) {
+                room *= 2;
+                raw.resize(room);
+            }
+            const ssize_t got = readFn(raw.data() + filled, room - filled);
+            if (got == -2) {
+                return std::nullopt;
+            }
+            if (got < 0) {
+                report.systemError = errno;
+                report.error = readErrorFor(errno) == ReadError::TooLarge ? ReadError::TooLarge : ReadError::Io;
+                report.detail = std::strerror(report.systemError);
+                eof = true;
+            } else if (got == 0) {
+                eof = true;
+            } else {
+                filled += static_cast<std::size_t>(got);
+            }
+        }
+    }
+
     template <class ReadFn>
     bool readPiecesOrThrow(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn,
                            bool stream) {
@@ -370,6 +421,11 @@ private:
         bool decided = false;
         Encoding used = enc;
         std::optional<convModule::PieceConverter> converter;
+        // What the bytes tell about their encoding, fed with each piece as it
+        // is handed on; in guess mode, whether the encoding is still open
+        // (the text so far is ASCII, read as UTF-8).
+        encodingVerdict::Evidence evidence;
+        bool guessing = enc == Encoding::None;
         while (true) {
             if (stopped()) {
                 report.error = ReadError::Stopped;
@@ -407,7 +463,7 @@ private:
             if (!decided && (eof || filled >= convModule::kGuessSampleSize)) {
                 decided = true;
                 report.sample = convModule::guessSample(std::string_view(raw.data(), filled));
-                used = enc == Encoding::None ? convModule::guessEncoding(report.sample) : enc;
+                used = enc == Encoding::None ? Encoding::UTF8 : enc;
                 if (used == Encoding::UTF16) {
                     used = Encoding::UTF8;
                 }
@@ -438,6 +494,30 @@ private:
                     continue;
                 }
             }
+            utf8Check::Inspection seen;
+            if (!converter) {
+                seen = utf8Check::inspect(std::string_view(raw.data(), cut));
+            }
+            if (guessing && seen.valid && !seen.hasEscape) {
+                // Valid UTF-8 with 8-bit characters settles the guess.
+                guessing = !seen.hasHigh;
+            } else if (guessing) {
+                // The encoding matters from here on: read ahead until the
+                // verdict is settled, then read this piece again in the
+                // encoding it names.
+                const std::optional<encodingVerdict::Verdict> ahead =
+                    lookAhead(evidence, raw, room, filled, eof, readFn, report);
+                if (!ahead) {
+                    continue; // STOP came while reading ahead
+                }
+                guessing = false;
+                used = ahead->guess();
+                report.used = used;
+                if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {
+                    converter.emplace(used);
+                }
+                continue;
+            }
             std::size_t stop = cut;
             Piece piece;
             piece.item = index;
@@ -450,11 +530,16 @@ private:
                 std::string out = m_pool.take();
                 stop = converter->convert(bytes, 0, cut, out, !eof);
                 report.invalid = converter->invalid();
+                evidence.feed(bytes.substr(0, stop));
                 piece.mayHoldReference = out.find('&') != std::string::npos;
                 piece.text = std::move(out);
             } else {
                 const std::string_view part = bytes.substr(0, cut);
-                const utf8Check::Inspection seen = utf8Check::inspect(part);
+                if (seen.valid && !seen.hasEscape) {
+                    evidence.feedValidUtf8(part.size(), seen.hasHigh);
+                } else {
+                    evidence.feed(part);
+                }
                 if (seen.valid) {
                     // The bytes themselves are the piece; what follows the
                     // cut moves to a buffer of its own.
@@ -491,6 +576,7 @@ private:
             const bool done = eof && filled == 0;
             if (done) {
                 piece.last = true;
+                report.verdict = evidence.verdict();
                 report.bytes = consumed;
                 if (!stream && report.error == ReadError::None && consumed < size) {
                     report.error = ReadError::Shortened;
@@ -506,6 +592,7 @@ private:
             }
         }
         // Stopped.
+        report.verdict = evidence.verdict();
         Piece p;
         p.item = index;
         p.first = !m_started;
@@ -649,9 +736,8 @@ SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_vi
     options.stop = ctx.stop;
     const SearchReport total = runSearch({source}, options, sink);
     SourceScan scan;
-    scan.used = sink.report.used == Encoding::None
-                    ? (enc == Encoding::None ? convModule::guessEncoding(convModule::guessSample(bytes)) : enc)
-                    : sink.report.used;
+    scan.used = sink.report.used == Encoding::None ? (enc == Encoding::None ? Encoding::UTF8 : enc) : sink.report.used;
+    scan.verdict = sink.report.verdict;
     scan.invalid = sink.report.invalid;
     scan.finished = !total.stopped;
     return scan;

@@ -1,4 +1,5 @@
 #include "extract/encodingVerdict.h"
+#include "extract/pipeline.h"
 #include "support/core_japanese.h"
 
 #include <gtest/gtest.h>
@@ -177,6 +178,36 @@ TEST(EncodingVerdict, NotedValidUtf8IsReadValidUtf8) {
         const ev::Verdict read = ev::judge(text + "\x82\xA0 Shift_JIS after it\n");
         EXPECT_EQ(noted.verdict().likely, read.likely) << text;
         EXPECT_EQ(noted.verdict().kind, read.kind) << text;
+    }
+}
+
+// Through the search road: guessed from the whole text, every body encoding
+// of a mail (ASCII-headed or not) gives exactly its addresses, with no "B" of
+// an escape sequence and no second byte of a Shift_JIS character joined to
+// one; read with the wrong choice, the source is reported as not fitting it.
+TEST(EncodingVerdict, GuessedSourcesGiveExactAddresses) {
+    const std::string body = "メール：hanako@example.jp\n連絡先ab@x.jp、ボスcd@y.jp、アef@z.jp\n";
+    const std::vector<std::string> expected = {"hanako@example.jp", "ab@x.jp", "cd@y.jp", "ef@z.jp"};
+    std::vector<std::string> headed = {"sender@example.com", "list@example.jp"};
+    headed.insert(headed.end(), expected.begin(), expected.end());
+    for (const Encoding enc : kEncodings) {
+        for (const bool withHeaders : {false, true}) {
+            const std::string bytes = encode(withHeaders ? asciiHeaded(body) : body, enc);
+            for (const Encoding choice :
+                 {Encoding::None, Encoding::ShiftJIS, Encoding::EucJP, Encoding::UTF8, Encoding::ISO2022JP}) {
+                std::vector<std::string> found;
+                const auto scan = quillon::pipeline::extractFromBytes(
+                    bytes, choice, {}, [&](std::string_view a) { found.emplace_back(a); });
+                const std::string where = std::to_string(static_cast<int>(enc)) + " read as " +
+                                          std::to_string(static_cast<int>(choice)) + (withHeaders ? " headed" : "");
+                EXPECT_EQ(scan.fits(), choice == Encoding::None || choice == enc) << where;
+                EXPECT_EQ(scan.verdict.likely, enc) << where;
+                if (choice == Encoding::None || choice == enc) {
+                    EXPECT_EQ(scan.used, enc) << where;
+                    EXPECT_EQ(found, withHeaders ? headed : expected) << where;
+                }
+            }
+        }
     }
 }
 

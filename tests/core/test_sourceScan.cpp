@@ -1,9 +1,9 @@
 // The search road (read in pieces, valid UTF-8 scanned in place, texts
-// without "&" left undecoded) against the plain one: convToUTF8 of the whole
-// text, then extractAddresses.
+// without "&" left undecoded, the guess made where it matters) against the
+// plain one: convToUTF8 of the whole text, then extractAddresses.
 #include "extract/convModule.h"
+#include "extract/encodingVerdict.h"
 #include "extract/pipeline.h"
-
 
 #include <gtest/gtest.h>
 
@@ -24,9 +24,12 @@ struct Found {
     Encoding used = Encoding::None;
 };
 
+// Guess mode reads the whole text in the encoding the verdict over all of it
+// names.
 Found plainRoad(const std::string& bytes, Encoding enc) {
     Found f;
-    conv::ConvResult c = conv::convToUTF8(bytes, enc, conv::guessSample(bytes));
+    const Encoding use = enc == Encoding::None ? quillon::encodingVerdict::judge(bytes).guess() : enc;
+    conv::ConvResult c = conv::convToUTF8(bytes, use);
     f.invalid = c.invalid;
     f.used = c.used;
     pipeline::extractAddresses(std::move(c.text), [&](std::string_view a) { f.addresses.emplace_back(a); });
@@ -230,8 +233,8 @@ TEST(SearchRun, TinyPiecesGiveWhatTheWholeTextGives) {
             options.pieceSize = pieceSize;
             options.piecesAhead = 1 + rng() % 3;
             const pipeline::SearchReport report = pipeline::runSearch({source}, options, sink);
-            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize
-                                              << ", text: " << text);
+            SCOPED_TRACE(::testing::Message()
+                         << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize << ", text: " << text);
             const Found whole = plainRoad(text, enc);
             EXPECT_TRUE(sink.ok);
             EXPECT_EQ(report.read, 1u);

@@ -2,6 +2,7 @@
 
 #include "extract/convModule.h"
 
+#include <QAccessible>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -126,6 +127,9 @@ void EncodingBar::showMismatches(std::vector<Mismatch> mismatches) {
         QStringLiteral("これらのファイルを推測した文字コードで読み直し、そこから見つけたアドレスを入れ替えます"));
     rereadButton->setVisible(!text.empty());
     setVisible(true);
+    // A screen reader announces the bar as it appears.
+    QAccessibleEvent shown(this, QAccessible::Alert);
+    QAccessible::updateAccessibility(&shown);
 }
 
 } // namespace quillon

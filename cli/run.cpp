@@ -145,24 +145,19 @@ public:
         }
     }
 
-    void startSource(std::string name, std::uint64_t size) {
+    void startSource(std::string name) {
         m_current = std::move(name);
-        m_currentSize = size;
         m_currentDone = 0;
         draw(false);
     }
-    void scanned(std::int64_t maximum, std::int64_t value) {
-        if (maximum > 0) {
-            m_currentDone = static_cast<std::uint64_t>(static_cast<double>(m_currentSize) * static_cast<double>(value) /
-                                                       static_cast<double>(maximum));
-        }
+    void scanned(std::uint64_t bytes) {
+        m_currentDone = bytes;
         draw(false);
     }
-    void endSource() {
+    void endSource(std::uint64_t bytes) {
         ++m_files;
-        m_bytes += m_currentSize;
+        m_bytes += bytes;
         m_currentDone = 0;
-        m_currentSize = 0;
         draw(false);
     }
     void phase(std::string text) {
@@ -201,7 +196,6 @@ private:
     bool m_shown = false;
     std::chrono::steady_clock::time_point m_lastDraw;
     std::string m_current;
-    std::uint64_t m_currentSize = 0;
     std::uint64_t m_currentDone = 0;
     std::uint64_t m_files = 0;
     std::uint64_t m_bytes = 0;
@@ -238,9 +232,7 @@ public:
     Extraction(const Options& o, Reporter& reporter) : m_options(o), m_reporter(reporter) { m_box.Open(); }
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
-        std::error_code ec;
-        const std::uintmax_t size = path == kStdinName ? 0 : fs::file_size(fs::path(path), ec);
-        m_reporter.startSource(path, ec ? 0 : size);
+        m_reporter.startSource(path);
         m_source = m_box.sourceIndex(path);
     }
     void addressFound(std::string_view address, std::size_t) override {
@@ -250,7 +242,7 @@ public:
             m_found.clear();
         }
     }
-    void progress(std::int64_t maximum, std::int64_t value) override { m_reporter.scanned(maximum, value); }
+    void progress(std::int64_t, std::int64_t, std::uint64_t bytes) override { m_reporter.scanned(bytes); }
     void sourceFinished(const pipeline::SourceReport& report) override {
         m_box.addAddresses(m_found, m_source);
         m_found.clear();
@@ -264,7 +256,7 @@ public:
             m_reporter.warning(report.path + ": " + std::to_string(report.invalid) + " byte sequences invalid in " +
                                convModule::encodingName(report.used) + " were replaced with U+FFFD (see --encoding)");
         }
-        m_reporter.endSource();
+        m_reporter.endSource(report.bytes);
     }
 
     int failures() const { return m_failures; }

@@ -81,6 +81,10 @@ private:
 // need more bytes, or make an ASCII byte and something else.
 bool readsAsOneCharacter(Encoding enc, std::string_view bytes);
 
+// Writes the UTF-8 form of a code point (at most U+10FFFF) to `out` and
+// returns its length, 1 to 4 bytes.
+int encodeUtf8(char32_t code, char* out);
+
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
 // unchanged, with no invalid sequence).
 bool isValidUtf8(std::string_view bytes);

@@ -167,7 +167,10 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
             level.entries.push_back(*it);
         }
         std::sort(level.entries.begin(), level.entries.end(),
-                  [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
+                  [](const fs::directory_entry& a, const fs::directory_entry& b) {
+                      // Entries of one folder: their names decide, as path order has it.
+                      return a.path().native() < b.path().native();
+                  });
         stack.push_back(std::move(level));
     };
 

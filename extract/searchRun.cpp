@@ -28,7 +28,7 @@ namespace quillon::pipeline {
 namespace fs = std::filesystem;
 
 void SearchSink::sourceStarted(std::size_t, std::size_t, const std::string&) {}
-void SearchSink::progress(std::int64_t, std::int64_t) {}
+void SearchSink::progress(std::int64_t, std::int64_t, std::uint64_t) {}
 void SearchSink::sourceFinished(const SourceReport&) {}
 void SearchSink::searchFinished(const SearchReport&) {}
 
@@ -164,42 +164,92 @@ std::vector<Item> listSources(const std::vector<Source>& sources, const JobConte
 
 // ---- Reading in pieces ----------------------------------------------------------
 
+// The hand-over cost of a piece: one, and one more for every kCostUnit bytes.
+// A waiting scan is woken once kWakeAt of cost is ready.
+constexpr std::size_t kCostUnit = std::size_t{16} << 10;
+constexpr std::size_t kWakeAt = 16;
+
+// Raw bytes: a buffer that is not cleared when it grows.
+struct Bytes {
+    std::unique_ptr<char[]> data;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+
+    // Room for `cap` bytes, the first `size` kept.
+    void ensure(std::size_t cap) {
+        if (cap <= capacity) {
+            return;
+        }
+        auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+        if (size > 0) {
+            std::memcpy(bigger.get(), data.get(), size);
+        }
+        data = std::move(bigger);
+        capacity = cap;
+    }
+    std::string_view view() const { return {data.get(), size}; }
+};
+
 // One piece of a source, converted to UTF-8, or the end of a source.
 struct Piece {
     std::size_t item = 0;
-    std::string text;              // UTF-8, references not yet decoded
-    bool mayHoldReference = false; // text holds a "&"
+    std::string text;              // UTF-8, references not yet decoded, or
+    Bytes raw;                     // the raw bytes themselves when they are that already
+    bool inPlace = false;          // the piece is `raw`
+    bool mayHoldReference = false; // the piece holds a "&"
     bool first = false;            // the source's first piece (or its only message)
     bool last = false;             // the source's last piece: `report` holds the read's outcome
     std::uint64_t end = 0;         // raw bytes of the source read through this piece
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
+
+    std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
 };
 
 // Buffers go round between the reader and the scan: fresh memory costs more
 // than memory used again.
 class BufferPool {
 public:
-    std::string take() {
+    std::string takeText() {
         const std::lock_guard lock(m_mutex);
-        if (m_spare.empty()) {
-            return {};
-        }
-        std::string s = std::move(m_spare.back());
-        m_spare.pop_back();
-        return s;
+        return takeFrom(m_texts);
     }
-    void give(std::string s) {
+    Bytes takeBytes() {
         const std::lock_guard lock(m_mutex);
-        if (m_spare.size() < 16 && s.capacity() > 0) {
-            s.clear();
-            m_spare.push_back(std::move(s));
+        return takeFrom(m_bytes);
+    }
+    void give(Piece& piece) {
+        const std::lock_guard lock(m_mutex);
+        if (piece.text.capacity() > 0 && m_texts.size() < kKept) {
+            piece.text.clear();
+            m_texts.push_back(std::move(piece.text));
+        }
+        if (piece.raw.capacity > 0 && m_bytes.size() < kKept) {
+            piece.raw.size = 0;
+            m_bytes.push_back(std::move(piece.raw));
+        }
+    }
+    void give(Bytes bytes) {
+        const std::lock_guard lock(m_mutex);
+        if (bytes.capacity > 0 && m_bytes.size() < kKept) {
+            bytes.size = 0;
+            m_bytes.push_back(std::move(bytes));
         }
     }
 
 private:
+    static constexpr std::size_t kKept = 8;
+    template <class T> static T takeFrom(std::vector<T>& spare) {
+        if (spare.empty()) {
+            return {};
+        }
+        T t = std::move(spare.back());
+        spare.pop_back();
+        return t;
+    }
     std::mutex m_mutex;
-    std::vector<std::string> m_spare;
+    std::vector<std::string> m_texts;
+    std::vector<Bytes> m_bytes;
 };
 
 // Where a piece may end in a buffer that holds no line end: after the last
@@ -207,9 +257,27 @@ private:
 // address, reference, escape sequence or multibyte character holds such a
 // byte. 0 when there is none.
 std::size_t safeCut(std::string_view bytes) {
-    for (std::size_t i = bytes.size(); i > 0; --i) {
-        const auto b = static_cast<unsigned char>(bytes[i - 1]);
-        if (b <= 0x20 && b != 0x1B) {
+    const auto isCut = [](unsigned char b) { return b <= 0x20 && b != 0x1B; };
+    std::size_t i = bytes.size();
+    // Eight bytes at a time, from the end, past words without a byte below 0x21.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    while (i >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, bytes.data() + i - 8, 8);
+        if (((w - kOnes * 0x21) & ~w & kHigh) == 0) {
+            i -= 8;
+            continue;
+        }
+        for (std::size_t k = i; k > i - 8; --k) {
+            if (isCut(static_cast<unsigned char>(bytes[k - 1]))) {
+                return k;
+            }
+        }
+        i -= 8;
+    }
+    for (; i > 0; --i) {
+        if (isCut(static_cast<unsigned char>(bytes[i - 1]))) {
             return i;
         }
     }
@@ -218,9 +286,11 @@ std::size_t safeCut(std::string_view bytes) {
 
 // Where a piece ends: after the last line end of the buffer, else at a safe cut.
 std::size_t pieceCut(std::string_view bytes) {
-    const std::size_t nl = bytes.rfind('\n');
-    if (nl != std::string_view::npos) {
-        return nl + 1;
+    if (bytes.empty()) {
+        return 0;
+    }
+    if (const void* nl = ::memrchr(bytes.data(), '\n', bytes.size())) {
+        return static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data()) + 1;
     }
     return safeCut(bytes);
 }
@@ -368,29 +438,29 @@ private:
     // everything held, is settled, the source ends or kGuessLookAhead bytes
     // are held, and gives the copy's verdict; nothing when STOP came.
     template <class ReadFn>
-    std::optional<encodingVerdict::Verdict> lookAhead(const encodingVerdict::Evidence& evidence, std::string& raw,
-                                                      std::size_t& room, std::size_t& filled, bool& eof, ReadFn& readFn,
+    std::optional<encodingVerdict::Verdict> lookAhead(const encodingVerdict::Evidence& evidence, Bytes& raw,
+                                                      std::size_t& room, bool& eof, ReadFn& readFn,
                                                       SourceReport& report) {
         encodingVerdict::Evidence ahead = evidence;
         std::size_t fed = 0;
         while (true) {
-            const std::string_view held(raw.data(), filled);
-            const std::size_t cut = eof ? filled : fed + encodingVerdict::pieceCut(held.substr(fed));
+            const std::string_view held = raw.view();
+            const std::size_t cut = eof ? held.size() : fed + encodingVerdict::pieceCut(held.substr(fed));
             if (cut > fed) {
                 ahead.feed(held.substr(fed, cut - fed));
                 fed = cut;
             }
-            if (ahead.settled() || eof || filled >= kGuessLookAhead) {
+            if (ahead.settled() || eof || raw.size >= kGuessLookAhead) {
                 return ahead.verdict();
             }
             if (stopped()) {
                 return std::nullopt;
             }
-            if (filled == room) {
+            if (raw.size == room) {
                 room *= 2;
-                raw.resize(room);
+                raw.ensure(room);
             }
-            const ssize_t got = readFn(raw.data() + filled, room - filled);
+            const ssize_t got = readFn(raw.data.get() + raw.size, room - raw.size);
             if (got == -2) {
                 return std::nullopt;
             }
@@ -402,7 +472,7 @@ private:
             } else if (got == 0) {
                 eof = true;
             } else {
-                filled += static_cast<std::size_t>(got);
+                raw.size += static_cast<std::size_t>(got);
             }
         }
     }
@@ -412,20 +482,26 @@ private:
                            bool stream) {
         m_started = false;
         const std::size_t pieceSize = std::max<std::size_t>(m_options.pieceSize, 16);
-        std::string raw = m_pool.take();
+        // Room for a piece, or for the whole of a smaller file and one byte
+        // more (its end is then seen without a second buffer).
         std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
-        raw.resize(room);
-        std::size_t filled = 0;
-        std::uint64_t consumed = 0; // raw bytes of the source handed on
+        if (size > 0 && size < room) {
+            room = static_cast<std::size_t>(size) + 1;
+        }
+        Bytes raw = m_pool.takeBytes();
+        raw.ensure(room);
+        room = std::max(room, raw.capacity);
+        std::uint64_t consumed = 0;  // raw bytes of the source handed on
+        std::size_t noCutBefore = 0; // bytes of the buffer known to hold no cut
         bool eof = false;
         bool decided = false;
-        Encoding used = enc;
         std::optional<convModule::PieceConverter> converter;
         // What the bytes tell about their encoding, fed with each piece as it
         // is handed on; in guess mode, whether the encoding is still open
         // (the text so far is ASCII, read as UTF-8).
         encodingVerdict::Evidence evidence;
         bool guessing = enc == Encoding::None;
+        Encoding used = enc;
         while (true) {
             if (stopped()) {
                 report.error = ReadError::Stopped;
@@ -433,8 +509,8 @@ private:
                 break;
             }
             // Fill the buffer, or read to the end.
-            while (!eof && filled < room) {
-                const ssize_t got = readFn(raw.data() + filled, room - filled);
+            while (!eof && raw.size < room) {
+                const ssize_t got = readFn(raw.data.get() + raw.size, room - raw.size);
                 if (got == -2) {
                     break; // stopped while waiting
                 }
@@ -452,17 +528,17 @@ private:
                     eof = true;
                     break;
                 }
-                filled += static_cast<std::size_t>(got);
+                raw.size += static_cast<std::size_t>(got);
                 if (stream) {
                     break; // a pipe gives what it has: scan it while more comes
                 }
             }
-            if (!eof && filled < room && stopped()) {
+            if (!eof && raw.size < room && stopped()) {
                 continue;
             }
-            if (!decided && (eof || filled >= convModule::kGuessSampleSize)) {
+            if (!decided && (eof || raw.size >= convModule::kGuessSampleSize)) {
                 decided = true;
-                report.sample = convModule::guessSample(std::string_view(raw.data(), filled));
+                report.sample = convModule::guessSample(raw.view());
                 used = enc == Encoding::None ? Encoding::UTF8 : enc;
                 if (used == Encoding::UTF16) {
                     used = Encoding::UTF8;
@@ -477,26 +553,33 @@ private:
             }
             // A piece is at most pieceSize bytes where a cut can be found
             // in them, else as long as the line that has no cut.
-            std::size_t cut = filled;
-            if (!eof || filled > pieceSize) {
-                cut = pieceCut(std::string_view(raw.data(), std::min(filled, pieceSize)));
+            std::size_t cut = raw.size;
+            if (!eof || raw.size > pieceSize) {
+                cut = 0;
+                if (noCutBefore < pieceSize) {
+                    cut = pieceCut(raw.view().substr(0, std::min(raw.size, pieceSize)));
+                }
                 if (cut == 0) {
-                    cut = pieceCut(std::string_view(raw.data(), filled));
+                    const std::size_t from = std::max(noCutBefore, std::min(raw.size, pieceSize));
+                    const std::size_t more = pieceCut(raw.view().substr(from));
+                    cut = more == 0 ? 0 : from + more;
                 }
                 if (cut == 0 && eof) {
-                    cut = filled;
+                    cut = raw.size;
                 }
                 if (cut == 0) {
-                    if (filled == room) {
-                        room *= 2; // one line longer than the buffer, with no place to cut it
-                        raw.resize(room);
+                    noCutBefore = raw.size;
+                    if (raw.size == room) {
+                        room *= 4; // one line longer than the buffer, with no place to cut it
+                        raw.ensure(room);
                     }
                     continue;
                 }
             }
+            noCutBefore = 0;
             utf8Check::Inspection seen;
             if (!converter) {
-                seen = utf8Check::inspect(std::string_view(raw.data(), cut));
+                seen = utf8Check::inspect(raw.view().substr(0, cut));
             }
             if (guessing && seen.valid && !seen.hasEscape) {
                 // Valid UTF-8 with 8-bit characters settles the guess.
@@ -506,7 +589,7 @@ private:
                 // verdict is settled, then read this piece again in the
                 // encoding it names.
                 const std::optional<encodingVerdict::Verdict> ahead =
-                    lookAhead(evidence, raw, room, filled, eof, readFn, report);
+                    lookAhead(evidence, raw, room, eof, readFn, report);
                 if (!ahead) {
                     continue; // STOP came while reading ahead
                 }
@@ -524,15 +607,13 @@ private:
             piece.size = size;
             piece.first = !m_started;
             m_started = true;
-            const std::string_view bytes(raw.data(), filled);
-            bool tailMoved = false;
+            const std::string_view bytes = raw.view();
             if (converter) {
-                std::string out = m_pool.take();
-                stop = converter->convert(bytes, 0, cut, out, !eof);
+                piece.text = m_pool.takeText();
+                stop = converter->convert(bytes, 0, cut, piece.text, !eof);
                 report.invalid = converter->invalid();
                 evidence.feed(bytes.substr(0, stop));
-                piece.mayHoldReference = out.find('&') != std::string::npos;
-                piece.text = std::move(out);
+                piece.mayHoldReference = piece.text.find('&') != std::string::npos;
             } else {
                 const std::string_view part = bytes.substr(0, cut);
                 if (seen.valid && !seen.hasEscape) {
@@ -541,15 +622,8 @@ private:
                     evidence.feed(part);
                 }
                 if (seen.valid) {
-                    // The bytes themselves are the piece; what follows the
-                    // cut moves to a buffer of its own.
-                    std::string next = m_pool.take();
-                    next.resize(room);
-                    std::memcpy(next.data(), raw.data() + cut, filled - cut);
-                    raw.resize(cut);
-                    piece.text = std::move(raw);
-                    raw = std::move(next);
-                    tailMoved = true;
+                    // The bytes themselves are the piece.
+                    piece.inPlace = true;
                     piece.mayHoldReference = seen.hasAmpersand;
                 } else {
                     convModule::ConvResult repaired = convModule::convToUTF8(part, Encoding::UTF8);
@@ -558,22 +632,35 @@ private:
                     piece.text = std::move(repaired.text);
                 }
             }
-            if (!tailMoved) {
-                std::memmove(raw.data(), raw.data() + stop, filled - stop);
-            }
-            filled -= stop;
-            consumed += stop;
-            piece.end = consumed;
             if (stop == 0 && !eof) {
                 // A run of a foreign set that goes on past the buffer: read on.
-                if (filled == room) {
+                noCutBefore = raw.size;
+                if (raw.size == room) {
                     room *= 2;
-                    raw.resize(room);
+                    raw.ensure(room);
                 }
-                m_pool.give(std::move(piece.text));
+                m_pool.give(piece);
                 continue;
             }
-            const bool done = eof && filled == 0;
+            // What follows the piece stays for the next one.
+            Bytes next = m_pool.takeBytes();
+            const std::size_t tail = raw.size - stop;
+            next.ensure(std::max(room, tail));
+            if (tail > 0) {
+                std::memcpy(next.data.get(), raw.data.get() + stop, tail);
+            }
+            next.size = tail;
+            if (piece.inPlace) {
+                raw.size = stop;
+                piece.raw = std::move(raw);
+            } else {
+                m_pool.give(std::move(raw));
+            }
+            raw = std::move(next);
+            room = std::max(room, raw.capacity);
+            consumed += stop;
+            piece.end = consumed;
+            const bool done = eof && raw.size == 0;
             if (done) {
                 piece.last = true;
                 report.verdict = evidence.verdict();
@@ -583,7 +670,9 @@ private:
                 }
                 piece.report = std::move(report);
             }
-            if (!m_out.push(std::move(piece))) {
+            // A stream's piece wakes the scan at once: the next read may wait long.
+            const std::size_t cost = stream ? kWakeAt : 1 + piece.view().size() / kCostUnit;
+            if (!m_out.push(std::move(piece), cost)) {
                 return false;
             }
             if (done) {
@@ -620,7 +709,10 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     const std::vector<Item> items = listSources(sources, ctx);
     total.sources = items.size();
 
-    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1));
+    // A piece costs by its size, so that many small files are read ahead
+    // where few pieces of a large one are.
+    const std::size_t pieceCost = 1 + std::max<std::size_t>(options.pieceSize, 16) / kCostUnit;
+    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
     BufferPool pool;
     Reader reader(items, options, pieces, pool);
     const auto produce = [&] {
@@ -650,13 +742,13 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             current = SourceReport();
             sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
         }
-        if (!piece->text.empty() && !skipping) {
+        if (!piece->view().empty() && !skipping) {
             const std::size_t source = piece->item;
             const double div = divFor(piece->size);
             const auto maximum = static_cast<std::int64_t>(static_cast<double>(piece->size) / div);
             try {
                 const bool finished = decodeAndScan(
-                    piece->text, piece->mayHoldReference,
+                    piece->view(), piece->mayHoldReference,
                     [&](std::string_view address) {
                         ++current.addresses;
                         sink.addressFound(address, source);
@@ -669,9 +761,10 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
                 skipping = true;
                 current.error = ReadError::TooLarge;
             }
-            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div));
+            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
+                          piece->end);
         }
-        pool.give(std::move(piece->text));
+        pool.give(*piece);
         if (ctx.stopRequested()) {
             total.stopped = true;
         }

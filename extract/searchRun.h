@@ -91,8 +91,9 @@ public:
     // The view lives until the call returns.
     virtual void addressFound(std::string_view address, std::size_t source) = 0;
     // Progress through the current source: maximum and value below 50,000
-    // (the maximum 0 when its size is not known in advance).
-    virtual void progress(std::int64_t maximum, std::int64_t value);
+    // (the maximum 0 when its size is not known in advance), and the raw
+    // bytes of it read so far.
+    virtual void progress(std::int64_t maximum, std::int64_t value, std::uint64_t bytes);
     virtual void sourceFinished(const SourceReport& report);
     virtual void searchFinished(const SearchReport& report);
 };
@@ -102,7 +103,7 @@ struct SearchOptions {
     // as UTF-8 while its bytes are ASCII (which reads the same in every
     // encoding); at its first piece that is not valid UTF-8 or holds an
     // escape byte the reader reads on, a copy of the text from there held in
-    // memory (at most kGuessLookAhead bytes), until the verdict is settled,
+    // memory (at most 64 MB), until the verdict is settled,
     // and reads the rest in the encoding it names. Japanese text settles
     // within its first few kilobytes; text that never settles is guessed
     // from what the look-ahead saw.

@@ -80,15 +80,16 @@ void searchJob::Run() {
     w.setProgress(0, 0);
 
     m_search = std::make_unique<searchThread>(m_source, &w.stop);
-    connect(m_search.get(), &searchThread::batchReady, this, &searchJob::takeBatches);
+    connect(m_search.get(), &searchThread::batchReady, this, [this] { takeBatches(false); });
     connect(m_search.get(), &searchThread::finished, this, &searchJob::scanEnded);
     m_search->start();
 }
 
-void searchJob::takeBatches() {
+void searchJob::takeBatches(bool all) {
     if (!m_search) {
         return;
     }
+    // One batch for each batchReady: the window serves its events between two.
     while (std::optional<searchThread::Batch> batch = m_search->takeBatch()) {
         for (const auto& [index, name] : batch->started) {
             if (m_sourceIds.size() <= index) {
@@ -108,11 +109,14 @@ void searchJob::takeBatches() {
         w.ProgressBar1->setFormat(
             batch->total > 1 ? QStringLiteral("%1 / %2  %3").arg(batch->index + 1).arg(batch->total).arg(batch->path)
                              : QStringLiteral("%p%"));
+        if (!all) {
+            break;
+        }
     }
 }
 
 void searchJob::scanEnded() {
-    takeBatches();
+    takeBatches(true);
     const searchThread::Report& report = m_search->report();
     for (const pipeline::SourceReport& f : report.failed) {
         w.unreadable.push_back(QStringLiteral("「%1」: %2").arg(searchThread::displayName(f.path), reasonText(f)));

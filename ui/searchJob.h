@@ -33,7 +33,7 @@ public:
     static const char* stepStatus(postSteps::StepKind kind);
 
 private:
-    void takeBatches();
+    void takeBatches(bool all);
     void scanEnded();
     void runNextStep();
     void idle();

@@ -38,7 +38,7 @@ public:
             flush();
         }
     }
-    void progress(std::int64_t maximum, std::int64_t value) override {
+    void progress(std::int64_t maximum, std::int64_t value, std::uint64_t) override {
         m_batch.maximum = maximum;
         m_batch.value = value;
         flushIfDue();

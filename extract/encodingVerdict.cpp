@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -475,42 +474,6 @@ std::size_t pieceCut(std::string_view bytes) {
         }
     }
     return 0;
-}
-
-Verdict judgeStream(const std::function<std::ptrdiff_t(char* to, std::size_t room)>& read, bool& failed) {
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
-    // A piece with no place to cut grows up to this size, then is taken as
-    // it is: at worst one character is misread at its end.
-    constexpr std::size_t kLongest = std::size_t{16} << 20;
-    Evidence evidence;
-    std::string buffer(kPiece, '\0');
-    std::size_t filled = 0;
-    failed = false;
-    bool ended = false;
-    while (!ended && !evidence.settled()) {
-        const std::ptrdiff_t got = read(buffer.data() + filled, buffer.size() - filled);
-        if (got < 0) {
-            failed = true;
-            break;
-        }
-        ended = got == 0;
-        filled += static_cast<std::size_t>(got);
-        const std::string_view held(buffer.data(), filled);
-        std::size_t cut = ended ? filled : pieceCut(held);
-        if (cut == 0 && filled == buffer.size()) {
-            if (buffer.size() < kLongest) {
-                buffer.resize(buffer.size() * 2);
-                continue;
-            }
-            cut = filled;
-        }
-        if (cut > 0) {
-            evidence.feed(held.substr(0, cut));
-            std::memmove(buffer.data(), buffer.data() + cut, filled - cut);
-            filled -= cut;
-        }
-    }
-    return evidence.verdict();
 }
 
 Verdict judge(std::string_view bytes) {

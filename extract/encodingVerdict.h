@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -109,11 +108,5 @@ Verdict judge(std::string_view bytes);
 // last line end, space or control byte, which no character holds; 0 when
 // there is none.
 std::size_t pieceCut(std::string_view bytes);
-
-// Reads bytes through `read` (into a buffer of `room` bytes; returns the
-// count, 0 at the end, negative on an error) until the verdict is settled or
-// the bytes end, holding about one piece of 1 MB at a time, and gives the
-// verdict over what it read. `failed` tells whether a read failed.
-Verdict judgeStream(const std::function<std::ptrdiff_t(char* to, std::size_t room)>& read, bool& failed);
 
 } // namespace quillon::encodingVerdict

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -140,32 +139,6 @@ TEST(EncodingVerdict, PiecesGiveTheVerdictOfTheWhole) {
             EXPECT_EQ(got.likely, expected.likely) << step;
         }
     }
-}
-
-// Read from a stream in reads of any size, the verdict is that of the whole
-// bytes; a failed read is told.
-TEST(EncodingVerdict, StreamGivesTheVerdictOfTheWhole) {
-    const std::string text = asciiHeaded(repeated("本文です。連絡先ab@x.jp\n", 3u << 20));
-    for (const Encoding enc : kEncodings) {
-        const std::string bytes = encode(text, enc);
-        for (const std::size_t most : {std::size_t{3}, std::size_t{4096}, bytes.size()}) {
-            std::size_t at = 0;
-            bool failed = true;
-            const ev::Verdict v = ev::judgeStream(
-                [&](char* to, std::size_t room) {
-                    const std::size_t n = std::min({room, most, bytes.size() - at});
-                    std::memcpy(to, bytes.data() + at, n);
-                    at += n;
-                    return static_cast<std::ptrdiff_t>(n);
-                },
-                failed);
-            EXPECT_FALSE(failed);
-            EXPECT_EQ(v.likely, enc) << most;
-        }
-    }
-    bool failed = false;
-    ev::judgeStream([](char*, std::size_t) { return std::ptrdiff_t{-1}; }, failed);
-    EXPECT_TRUE(failed);
 }
 
 // A reader that has already checked a piece as valid UTF-8 without escapes

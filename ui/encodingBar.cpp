@@ -104,10 +104,10 @@ void EncodingBar::showMismatches(std::vector<Mismatch> mismatches) {
             named << QStringLiteral("ほか %1 件").arg(m_mismatches.size() - kNamed);
         }
         says =
-            QStringLiteral("%1 個のファイルが選んだ文字コードで正しく読めていないようです: %2。アドレスが欠けたり余分な"
-                           "文字が付いたりしているかもしれません。")
+            QStringLiteral("%1 個のファイルが %2 では正しく読めないようです: %3。アドレスが欠けたり余分な文字が付いたり"
+                           "しているかもしれません。")
                 .arg(m_mismatches.size())
-                .arg(named.join(QStringLiteral("、")));
+                .arg(nameOf(m_mismatches.front().used), named.join(QStringLiteral("、")));
     }
     message->setText(says);
     QStringList paths;

@@ -268,10 +268,10 @@ std::size_t Evidence::readSjis(const unsigned char* p, std::size_t n, std::size_
     while (k < n && p[k] >= 0x80) {
         const unsigned char b0 = p[k];
         if (t.sjisSingle[b0]) {
-            ++m_sjisKana;
+            ++m_sjisOdd;
             ++k;
         } else if (k + 1 < n && t.sjisPair[pairIndex(b0, p[k + 1])]) {
-            ++m_sjisPairs;
+            ++(b0 >= 0xF0 ? m_sjisOdd : m_sjisPairs);
             k += 2;
         } else {
             ++m_faults[Sjis];
@@ -357,9 +357,10 @@ void Evidence::keepSample(std::string_view piece, std::size_t firstHigh) {
 
 // Gives up the readings that are plainly wrong: many faults for the 8-bit
 // bytes read, or many faults and far more than another reading has. A
-// Shift_JIS reading made mostly of half-width katakana beside a faultless
-// EUC-JP reading is EUC-JP text. When one reading is left (weighed at the end
-// of a piece, when every reading has seen it), it is the verdict.
+// Shift_JIS reading made mostly of half-width katakana and user-defined
+// characters beside a faultless EUC-JP reading is EUC-JP text. When one
+// reading is left (weighed at the end of a piece, when every reading has seen
+// it), it is the verdict.
 void Evidence::prune(bool decide) {
     for (int c = 0; c < kCandidates; ++c) {
         if (m_state[c] != State::Following) {
@@ -378,7 +379,7 @@ void Evidence::prune(bool decide) {
         }
     }
     if (m_state[Sjis] == State::Following && m_state[Euc] == State::Following && faults(Euc) == 0 &&
-        m_sjisKana >= kPruneEvery && m_sjisKana * 4 >= (m_sjisKana + m_sjisPairs) * 3) {
+        m_sjisOdd >= kPruneEvery && m_sjisOdd * 4 >= (m_sjisOdd + m_sjisPairs) * 3) {
         m_state[Sjis] = State::GivenUp;
     }
     const auto following = std::count(m_state.begin(), m_state.end(), State::Following);
@@ -405,8 +406,8 @@ Encoding Evidence::tieBreak() const {
         return Encoding::EucJP;
     }
     // Japanese read as Shift_JIS is mostly two-byte characters; EUC-JP read
-    // as Shift_JIS is mostly half-width katakana.
-    return m_sjisKana > m_sjisPairs ? Encoding::EucJP : Encoding::ShiftJIS;
+    // as Shift_JIS is mostly half-width katakana and user-defined characters.
+    return m_sjisOdd > m_sjisPairs ? Encoding::EucJP : Encoding::ShiftJIS;
 }
 
 Verdict Evidence::verdict() const {

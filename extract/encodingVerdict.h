@@ -88,11 +88,13 @@ private:
     std::array<State, kCandidates> m_state{};
     std::array<std::size_t, kCandidates> m_faults{};
     std::size_t m_total = 0;
-    std::size_t m_high = 0;       // bytes 0x80 and above
-    std::size_t m_nul = 0;        // NUL bytes
-    std::size_t m_escapes = 0;    // ISO-2022-JP escape sequences
-    std::size_t m_sjisKana = 0;   // Shift_JIS reading: half-width katakana
-    std::size_t m_sjisPairs = 0;  // Shift_JIS reading: two-byte characters
+    std::size_t m_high = 0;    // bytes 0x80 and above
+    std::size_t m_nul = 0;     // NUL bytes
+    std::size_t m_escapes = 0; // ISO-2022-JP escape sequences
+    // Shift_JIS reading: half-width katakana and user-defined characters,
+    // rare in Shift_JIS text and most of EUC-JP text read as Shift_JIS.
+    std::size_t m_sjisOdd = 0;
+    std::size_t m_sjisPairs = 0;  // Shift_JIS reading: other two-byte characters
     bool m_utf8Multibyte = false; // a valid UTF-8 character of two bytes or more was seen
     std::size_t m_nextPrune = 0;
     std::size_t m_sjisAt = 0; // where the Shift_JIS reading goes on in the current piece

@@ -48,6 +48,7 @@ TEST(EncodingVerdict, EachEncodingFitsOnlyItself) {
         "メール：hanako@example.jp",
         "連絡先ab@x.jp",
         "お問い合わせ cd@y.jp\n",
+        "を賜り、 ab@x.jp", // in EUC-JP as valid in Shift_JIS as in EUC-JP
         "ご連絡は担当（tanaka@example.co.jp）まで。",
         asciiHeaded(kParagraph),
         asciiHeaded("本文です。連絡先ab@x.jp\n"),

@@ -236,15 +236,15 @@ public:
         m_source = m_box.sourceIndex(path);
     }
     void addressFound(std::string_view address, std::size_t) override {
-        m_found.emplace_back(address);
+        m_found.push_back(addressBox::rowFor(address, m_source));
         if (m_found.size() >= kBatch) {
-            m_box.addAddresses(m_found, m_source);
+            m_box.AddRows(std::move(m_found));
             m_found.clear();
         }
     }
     void progress(std::int64_t, std::int64_t, std::uint64_t bytes) override { m_reporter.scanned(bytes); }
     void sourceFinished(const pipeline::SourceReport& report) override {
-        m_box.addAddresses(m_found, m_source);
+        m_box.AddRows(std::move(m_found));
         m_found.clear();
         if (!report.ok() && report.error != pipeline::ReadError::Stopped) {
             ++m_failures;
@@ -263,11 +263,11 @@ public:
     addressBox& box() { return m_box; }
 
 private:
-    static constexpr std::size_t kBatch = 65536;
+    static constexpr std::size_t kBatch = 4096;
     const Options& m_options;
     Reporter& m_reporter;
     addressBox m_box;
-    std::vector<std::string> m_found;
+    std::vector<AddressRow> m_found;
     std::uint32_t m_source = 0;
     int m_failures = 0;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-// The pieces of the conversion module that its readers share: the converter
-// names, the invalid-sequence rule, the decoding tables and the glibc runs.
+// The pieces of the conversion module that its readers share: the ISO-2022-JP
+// converter names and the decoding tables; the glibc runs are textCodec's.
 // For extract/convModule.cpp and extract/iso2022Reader.cpp only.
 
 #include <array>
@@ -12,26 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/textCodec.h"
+
 namespace quillon::convModule::detail {
 
-// The iconv names the program converts with.
-//
-// Shift_JIS is read and written as CP932: Japanese files in practice use its
-// extensions (①, ㈱, the NEC and IBM rows) and mean backslash and tilde by 0x5C
-// and 0x7E, while glibc's SHIFT_JIS refuses the extensions and reads 0x5C as a
-// yen sign.
-//
-// EUC-JP is read as EUC-JP-MS. It accepts every byte sequence that glibc's
-// EUC-JP accepts (JIS X 0208, half-width katakana after 0x8E, JIS X 0212 after
-// 0x8F) and in addition the NEC row 13 (①, ㈱), the IBM extensions and the
-// user-defined rows. It also maps the characters that differ between the JIS
-// and the Microsoft tables (～, －, ￢, ¢, £, ‖) to the same code points as
-// CP932, so one text reads the same whether it was stored in Shift_JIS or in
-// EUC-JP.
-constexpr const char* kCp932 = "CP932";
-constexpr const char* kEucJp = "EUC-JP-MS";
+using namespace textCodec;
+
 // ISO-2022-JP is decoded by the escape-sequence reader below, which hands the
-// characters of each designated set to one of the converters above, so ①, ㈱
+// characters of each designated set to one of the converters of textCodec, so ①, ㈱
 // and ～ read as from CP932. glibc's ISO-2022-JP, ISO-2022-JP-2 and
 // ISO-2022-JP-3 all refuse the NEC row 13 that Windows mailers write after
 // ESC $ B and all read 0x2141 as U+301C (〜) where the same text in Shift_JIS
@@ -40,30 +28,6 @@ constexpr const char* kEucJp = "EUC-JP-MS";
 // ISO-2022-JP-2.
 constexpr const char* kIso2022Jp3 = "ISO-2022-JP-3";
 constexpr const char* kIso2022Jp2 = "ISO-2022-JP-2";
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// How many bytes one invalid sequence spans, so that each is replaced by one
-// U+FFFD. An ASCII byte is never swallowed as the second byte of a bad pair:
-// addresses are ASCII and must survive a broken character in front of them.
-enum class SkipRule { OneByte, Cp932, EucJp };
-
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (ok()) {
-            iconv_close(m_cd);
-        }
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return m_cd; }
-
-private:
-    iconv_t m_cd;
-};
 
 struct DecodeTable {
     // The UTF-8 bytes in the low three bytes, their count in the top byte; 0
@@ -85,13 +49,6 @@ inline char* putEntry(char* dst, std::uint32_t e) {
 const DecodeTable& cp932Table();
 const DecodeTable& eucJpTable();
 
-// Converts `in` with `cd` whole, each invalid sequence (by `rule`) replaced by
-// one U+FFFD; appends to `out`.
-void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
-                std::size_t& invalid);
-// convertAll with a converter opened from `from` (one U+FFFD when glibc lacks it).
-void convertWith(const char* from, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
-                 std::size_t& invalid);
 // Decodes `in` with the table, handing what it does not hold to `cd`.
 void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
                      std::size_t& invalid);

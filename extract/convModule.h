@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/settings.h"
+#include "app/textCodec.h"
 
 #include <cstddef>
 #include <memory>
@@ -93,10 +94,7 @@ bool isValidUtf8(std::string_view bytes);
 // surrogates become U+FFFD.
 std::string utf16ToUTF8(std::u16string_view text);
 
-struct SjisResult {
-    std::string bytes;        // Shift_JIS (CP932)
-    std::size_t replaced = 0; // characters with no Shift_JIS form, written as "?"
-};
+using SjisResult = textCodec::SjisResult;
 
 // Converts UTF-8 text to Shift_JIS (CP932). Never cuts the text short.
 SjisResult convToSJIS(std::string_view utf8);

@@ -1,7 +1,7 @@
 #include "extract/encodingVerdict.h"
 
+#include "app/utf8Check.h"
 #include "extract/convModule.h"
-#include "extract/utf8Check.h"
 
 #include <uchardet.h>
 

@@ -5,7 +5,7 @@
 #include "extract/handOver.h"
 #include "extract/pipeline.h"
 #include "extract/searchClass.h"
-#include "extract/utf8Check.h"
+#include "app/utf8Check.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -109,8 +109,8 @@ struct SearchOptions {
     // from what the look-ahead saw.
     Encoding encoding = Encoding::ShiftJIS;
     const std::atomic<bool>* stop = nullptr;
-    std::size_t pieceSize = std::size_t{1} << 20; // bytes read at a time
-    std::size_t piecesAhead = 4;                  // pieces read and converted ahead of the scan
+    std::size_t pieceSize = std::size_t{256} << 10; // bytes read at a time
+    std::size_t piecesAhead = 4;                    // pieces read and converted ahead of the scan
     // A FIFO named by a path is read as a stream (the command line, where a
     // shell's <(command) gives one); otherwise it is refused like a device,
     // as it is always inside a folder.

@@ -209,16 +209,21 @@ TEST(SearchRun, TinyPiecesGiveWhatTheWholeTextGives) {
         bool ok = false;
     };
     std::mt19937 rng(77);
-    const std::string foreign = "\x1B$(Q\x21\x21\x30\x21 \n\x30\x21";
+    // A run of a set that glibc reads (GB 2312 of ISO-2022-JP-2), with places
+    // to cut in it.
+    const std::string foreign = "\x1B$A\x21\x21\t\x30\x21\n\x30\x21 \x21\x21\x30\x21\t\x30\x21\n";
     for (const Encoding enc : {Encoding::UTF8, Encoding::ShiftJIS, Encoding::EucJP, Encoding::ISO2022JP}) {
         for (int round = 0; round < 120; ++round) {
             std::string text = randomText(rng, 1 + rng() % 200);
             if (round % 3 == 1) {
                 std::replace(text.begin(), text.end(), '\n', ' '); // one long line
             } else if (round % 3 == 2) {
-                text.insert(rng() % text.size(), enc == Encoding::ISO2022JP ? foreign : "mail@example.jp");
-                std::erase(text, '\n');
+                std::erase(text, '\n'); // one long line with no place to cut
                 std::erase(text, ' ');
+                text.insert(rng() % text.size(), "mail@example.jp");
+            }
+            if (enc == Encoding::ISO2022JP) {
+                text.insert(rng() % (text.size() + 1), foreign);
             }
             const std::size_t pieceSize = 16 + rng() % 80;
             Collect sink;

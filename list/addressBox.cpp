@@ -49,11 +49,11 @@ AddressRow addressBox::rowFor(std::string_view address, std::uint32_t source) {
     return row;
 }
 
-void addressBox::addAddresses(const std::vector<std::string>& addresses, std::uint32_t source) {
+void addressBox::addAddresses(const std::vector<std::string>& addresses) {
     std::vector<AddressRow> newRows;
     newRows.reserve(addresses.size());
     for (const std::string& address : addresses) {
-        newRows.push_back(rowFor(address, source));
+        newRows.push_back(rowFor(address));
     }
     AddRows(std::move(newRows));
 }

@@ -38,7 +38,7 @@ public:
     void addAddress(std::string_view address, std::int32_t column) override;
     // Appends many addresses (column 1, domains in column 2) with one
     // notification of the observer.
-    void addAddresses(const std::vector<std::string>& addresses, std::uint32_t source = 0);
+    void addAddresses(const std::vector<std::string>& addresses);
     // The row addAddress appends for an address found by a search (column 1):
     // a worker can build rows ahead and hand them to AddRows.
     static AddressRow rowFor(std::string_view address, std::uint32_t source = 0);

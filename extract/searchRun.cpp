@@ -18,7 +18,6 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <utility>

@@ -1,11 +1,11 @@
 #include "extract/searchRun.h"
 
+#include "app/utf8Check.h"
 #include "extract/ascReferClass.h"
 #include "extract/convModule.h"
 #include "extract/handOver.h"
 #include "extract/pipeline.h"
 #include "extract/searchClass.h"
-#include "app/utf8Check.h"
 
 #include <algorithm>
 #include <cerrno>

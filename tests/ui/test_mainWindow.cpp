@@ -364,6 +364,11 @@ private slots:
         w.EditPaste->trigger();
         QVERIFY(waitIdle(w));
         QCOMPARE(column(w, 1), (QStringList{"yamada@example.jp", "ab@cd.com"}));
+        QVERIFY(w.AddressBox1Model->index(1, 1)
+                    .data(Qt::ToolTipRole)
+                    .toString()
+                    .contains(QStringLiteral("クリップボード")));
+        QVERIFY(w.encodingBar->isHidden()); // clipboard text is always read right
         fake.clipboardHasText = false;
         w._EditPaste_Action();
         QVERIFY(!w.jobRunning());

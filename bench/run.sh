@@ -83,6 +83,7 @@ if [ -z "$build_dir" ]; then
 fi
 extract="$build_dir/cli/quillon-extract"
 bench_list="$build_dir/bench/bench_list"
+bench_conv="$build_dir/bench/bench_conv"
 ui_gap="$build_dir/bench/ui_eventLoopGap"
 [ -x "$extract" ] || { echo "run.sh: no quillon-extract in $build_dir/cli" >&2; exit 1; }
 
@@ -128,12 +129,14 @@ alone() { python3 "$repo/bench/pairs.py" --pairs "$pairs" -- "$1"; }
 
 mb_of() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.0f MB", b / 1e6 }'; }
 echo "Timing ($pairs interleaved pairs after a warm-up pair)..." >&2
+declare -A extraction # median seconds quillon-extract takes for each file, by name
 
 # Against rg -o on UTF-8 text.
 for f in prose.txt:"English prose" ja.utf-8.txt:"Japanese prose, UTF-8" mail.mbox:"mail archive (mbox)"; do
   file="$data/${f%%:*}"
   figures=$(paired "$(q "${q_plain[@]}" --encoding utf-8 "$file")" "$(q "${rg_o[@]}" "$file")")
   add_row "${f#*:}, $(mb_of "$file")" "rg -o" ratio 0.5 "$figures"
+  extraction["${f%%:*}"]=$(cut -f1 <<<"$figures")
 done
 
 # Against iconv | rg -o on the Japanese encodings.
@@ -144,7 +147,31 @@ for f in ja.sjis.txt:CP932:shift_jis:"Shift_JIS" ja.eucjp.txt:EUC-JP:euc-jp:"EUC
   figures=$(paired "$(q "${q_plain[@]}" --encoding "$enc" "$file")" \
     "iconv -f $from -t UTF-8 $(q "$file") | $(q "${rg_o[@]}")")
   add_row "Japanese prose, $label, $(mb_of "$file")" "iconv \| rg -o" ratio 0.35 "$figures"
+  extraction["$file_name"]=$(cut -f1 <<<"$figures")
 done
+
+# The encoding verdict over each whole file (bench_conv), beside the
+# extraction of that file measured above. prose.txt is also read as
+# Shift_JIS, the window's default: ASCII never settles the verdict, so that
+# is where it costs most (read as UTF-8 it costs nothing).
+if [ -x "$bench_conv" ]; then
+  echo "Running bench_conv (encoding verdict)..." >&2
+  extraction[prose.txt]=$(alone "$(q "${q_plain[@]}" --encoding shift_jis "$data/prose.txt")" | cut -f1)
+  verdict_files=""
+  for f in prose.txt ja.utf-8.txt ja.sjis.txt ja.eucjp.txt ja.jis.txt; do verdict_files+="$data/$f:"; done
+  QUILLON_VERDICT_FILES="$verdict_files" "$bench_conv" --benchmark_filter=EncodingVerdictFile \
+    --benchmark_format=csv 2>/dev/null |
+    awk -F, 'NR > 1 && $1 ~ /^"BM_EncodingVerdictFile/ {
+      gsub(/"/, "", $1); sub(/^BM_EncodingVerdictFile\//, "", $1)
+      ms = $3; if ($5 == "ns") ms = $3 / 1e6; else if ($5 == "us") ms = $3 / 1e3; else if ($5 == "s") ms = $3 * 1e3
+      printf "%s\t%.6f\n", $1, ms / 1e3
+    }' | while IFS=$'\t' read -r name secs; do
+      how="read as found"; [ "$name" = prose.txt ] && how="read as Shift_JIS"
+      add_row "encoding verdict, $name (in-process)" "its extraction, $how" ratio 0.1 \
+        "$(awk -v a="$secs" -v b="${extraction[$name]}" 'BEGIN { r = b > 0 ? a / b : 0
+          printf "%s\t%s\t%s\t%s\t%s\t%s\t%.3f\t%.3f\t%.3f\t0", a, a, a, b, b, b, r, r, r }')"
+    done
+fi
 
 # Folders against rg -o walking the same folder.
 for d in folder-5k folder-500; do

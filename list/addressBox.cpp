@@ -11,6 +11,21 @@ constexpr std::int32_t kColumns = 3;
 
 } // namespace
 
+const std::string& addressBox::sourceName(std::uint32_t source) const {
+    return source < m_sourceNames.size() ? m_sourceNames[source] : m_sourceNames[0];
+}
+
+std::uint32_t addressBox::sourceIndex(const std::string& name) {
+    if (name.empty()) {
+        return 0;
+    }
+    const auto [at, added] = m_sourceIndex.try_emplace(name, static_cast<std::uint32_t>(m_sourceNames.size()));
+    if (added) {
+        m_sourceNames.push_back(name);
+    }
+    return at->second;
+}
+
 void addressBox::Open() {
     correctAdd = listOps::correctAddDefaults();
 }
@@ -30,8 +45,10 @@ void addressBox::addAddress(std::string_view address, std::int32_t column) {
     AddRow(AddressRow(cells[0], cells[1], cells[2]));
 }
 
-AddressRow addressBox::rowFor(std::string_view address) {
-    return AddressRow(address);
+AddressRow addressBox::rowFor(std::string_view address, std::uint32_t source) {
+    AddressRow row(address);
+    row.source = source;
+    return row;
 }
 
 void addressBox::addAddresses(const std::vector<std::string>& addresses) {

@@ -50,7 +50,8 @@ AddressRow::~AddressRow() {
     release();
 }
 
-AddressRow::AddressRow(const AddressRow& other) : checked(other.checked), selected(other.selected) {
+AddressRow::AddressRow(const AddressRow& other)
+    : checked(other.checked), selected(other.selected), source(other.source) {
     assign(other.cell(0), other.cell(1), other.cell(2));
 }
 
@@ -77,6 +78,7 @@ AddressRow& AddressRow::operator=(AddressRow&& other) noexcept {
 void AddressRow::takeFrom(AddressRow& other) noexcept {
     checked = other.checked;
     selected = other.selected;
+    source = other.source;
     m_text = other.m_text;
     m_size1 = other.m_size1;
     m_size0 = other.m_size0;
@@ -110,8 +112,8 @@ void AddressRow::setCell(int column, std::string_view text) {
 }
 
 bool AddressRow::operator==(const AddressRow& other) const {
-    return checked == other.checked && selected == other.selected && cell(0) == other.cell(0) &&
-           cell(1) == other.cell(1) && cell(2) == other.cell(2);
+    return checked == other.checked && selected == other.selected && source == other.source &&
+           cell(0) == other.cell(0) && cell(1) == other.cell(1) && cell(2) == other.cell(2);
 }
 
 void AddressRow::assign(std::string_view cell0, std::string_view cell1, std::string_view cell2) {

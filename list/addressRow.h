@@ -41,6 +41,9 @@ public:
 
     bool checked = false;
     bool selected = false;
+    // Where the address was first found: an index into the list's table of
+    // source names (addressBox::sourceName), 0 when it is not known.
+    std::uint32_t source = 0;
 
     static constexpr std::size_t kInline = 40;
 

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace quillon {
@@ -60,6 +61,23 @@ public:
     // Removes rows [first, last); the later rows move up.
     void erase(std::size_t first, std::size_t last);
     void swap(RowList& other) noexcept;
+    // Removes the rows for which remove(row) is true; the others keep their
+    // order. Returns how many were removed.
+    template <typename Remove> std::size_t removeIf(Remove remove) {
+        std::size_t out = 0;
+        for (std::size_t i = 0; i < m_size; ++i) {
+            AddressRow& row = (*this)[i];
+            if (!remove(std::as_const(row))) {
+                if (out != i) {
+                    (*this)[out] = std::move(row);
+                }
+                ++out;
+            }
+        }
+        const std::size_t removed = m_size - out;
+        resize(out);
+        return removed;
+    }
     // Puts every row i at position to(i) (a permutation, called for i in
     // order). Rows are read in order, each segment released once read, and a
     // segment of the new order is made when its first row arrives: when the

@@ -87,7 +87,7 @@ TEST(AddressRow, MatchesThreePlainStringsThroughEveryChange) {
 
 TEST(RowList, MatchesAVectorThroughAppendsResizesAndErasures) {
     std::mt19937 rng(5);
-    std::uniform_int_distribution<int> op(0, 4);
+    std::uniform_int_distribution<int> op(0, 5);
     // Sizes that cross segment ends.
     std::uniform_int_distribution<std::size_t> amount(0, 2 * RowList::kSegmentRows + 3);
     RowList list;
@@ -129,6 +129,13 @@ TEST(RowList, MatchesAVectorThroughAppendsResizesAndErasures) {
             list.erase(first, last);
             plain.erase(plain.begin() + static_cast<std::ptrdiff_t>(first),
                         plain.begin() + static_cast<std::ptrdiff_t>(last));
+            break;
+        }
+        case 4: { // rows whose address holds a given digit go, the rest keep their order
+            const char digit = static_cast<char>('0' + rng() % 10);
+            const auto holds = [digit](std::string_view address) { return address.find(digit) != std::string::npos; };
+            const std::size_t removed = list.removeIf([&](const AddressRow& row) { return holds(row.address()); });
+            EXPECT_EQ(removed, std::erase_if(plain, [&](const PlainRow& row) { return holds(row[1]); }));
             break;
         }
         default: { // a copy is independent of its original

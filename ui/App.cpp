@@ -24,8 +24,9 @@ QIcon applicationIcon() {
 
 App::App(int& argc, char** argv, std::filesystem::path prefFolder)
     : QApplication(argc, argv), m_prefs(prefFolder.empty() ? defaultPrefFolder() : std::move(prefFolder)) {
+    // No display name is set: the desktop would add it to the title of every
+    // window whose title does not end with it ("初期設定 — Quillon").
     setApplicationName(QStringLiteral("Quillon"));
-    setApplicationDisplayName(QStringLiteral("Quillon"));
     setApplicationVersion(QStringLiteral(QUILLON_VERSION));
     // Desktop integration: the menu entry's name (packaging/) and the icon.
     setDesktopFileName(QStringLiteral("org.quillon.Quillon"));

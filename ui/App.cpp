@@ -1,5 +1,8 @@
 #include "ui/App.h"
 
+#include "ui/errorText.h"
+
+#include <QFile>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -75,7 +78,8 @@ QString App::shortVersion() const {
 }
 
 QString App::prefError() const {
-    return QString::fromStdString(m_prefs.lastError());
+    return fileErrorText(QFile::decodeName(QByteArray::fromStdString(m_prefs.filePath().string())),
+                         m_prefs.lastErrorNumber());
 }
 
 App* win::App() {

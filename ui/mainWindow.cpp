@@ -12,6 +12,7 @@
 #include "ui/App.h"
 #include "ui/aboutWindow.h"
 #include "ui/controls.h"
+#include "ui/errorText.h"
 #include "ui/job.h"
 #include "ui/prefWindow.h"
 #include "ui/services.h"
@@ -520,7 +521,7 @@ void mainWindow::write() {
         if (!result.ok) {
             services().warning(this, QStringLiteral("書き出しエラー"),
                                QStringLiteral("「%1」に書き出せませんでした。\n%2")
-                                   .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(result.error)));
+                                   .arg(QDir::toNativeSeparators(path), systemErrorText(result.errorNumber)));
             return;
         }
         // Linux file systems keep no type and creator codes: nothing to stamp.

@@ -4,6 +4,7 @@
 #include "ui/mainWindow.h"
 #include "ui/services.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,6 +30,9 @@ int runApplication(int argc, char* argv[]) {
         std::fprintf(stderr, "quillon: no display to open the window on (start it inside a desktop session)\n");
         return 1;
     }
+    // An export into a FIFO whose reader quits fails with EPIPE and is
+    // reported, instead of ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
     App app(argc, argv);
     mainWindow* window = win::mainWindow();
     app.Open();

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,9 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 using quillon::App;
 using quillon::prefWindow;
@@ -278,6 +282,26 @@ private slots:
         QCOMPARE(pref.windowTitle(), QStringLiteral("初期設定"));
         QCOMPARE(confirm.windowTitle(), QStringLiteral("削除の確認"));
         QCOMPARE(about.windowTitle(), QStringLiteral("Quillonについて"));
+    }
+
+    void unsavedSettingsAreToldInJapanese() {
+        FakeServices fake;
+        quillon::mainWindow w(&fake);
+        // A folder where the file should be: it can be neither opened nor replaced.
+        const QString file = QString::fromStdString(app().prefStore().filePath().string());
+        QVERIFY(QFile::remove(file) && QDir().mkdir(file));
+        {
+            prefWindow pref;
+            pref.OKbutton->click();
+        }
+        QVERIFY(QDir().rmdir(file));
+        QVERIFY(app().settei());
+        QCOMPARE(fake.warnings.size(), 1);
+        const QString& text = fake.warnings.front();
+        QVERIFY2(text.contains(QStringLiteral("設定を保存できませんでした")) && text.contains(file) &&
+                     text.contains(QStringLiteral("フォルダー")) &&
+                     !text.contains(QString::fromLocal8Bit(std::strerror(EISDIR))),
+                 qPrintable(text));
     }
 
     void aboutWindowShowsTheVersion() {

@@ -48,6 +48,7 @@ aboutWindow::aboutWindow(QWidget* parent) : QDialog(parent) {
     appIcon->setObjectName(QStringLiteral("appIcon"));
     appIcon->setGeometry(pt(20), pt(138), pt(48), pt(48));
     appIcon->setPixmap(QApplication::windowIcon().pixmap(QSize(pt(48), pt(48))));
+    appIcon->setAccessibleName(QStringLiteral("Quillonのアイコン"));
 
     // "閉じる" (Ctrl+W) closes this window while it is in front.
     auto* closeitem = new QAction(QStringLiteral("閉じる"), this);

@@ -95,16 +95,27 @@ void searchThread::scanSource() {
         if (fs::is_directory(path, ec)) {
             JobContext ctx;
             ctx.stop = &w.stop;
+            // Listed first, so the window can tell which file of how many it reads.
+            std::vector<fs::path> files;
             pipeline::walkFolder(
-                path, [&](const fs::path& file) { scanFile(file.string(), batch, throttle); },
+                path, [&](const fs::path& file) { files.push_back(file); },
                 [&](const fs::path& folder, const std::string& why) {
                     m_failures.push_back({displayName(folder), QString::fromLocal8Bit(why)});
                 },
                 ctx);
+            Throttle shown(100ms);
+            for (std::size_t i = 0; i < files.size() && !w.stop; ++i) {
+                if (i == 0 || i + 1 == files.size() || shown.due()) {
+                    announce(i, files.size(), displayName(files[i]));
+                }
+                scanFile(files[i].string(), batch, throttle);
+            }
         } else {
+            announce(0, 1, displayName(path));
             scanFile(path.string(), batch, throttle);
         }
     } else {
+        announce(0, 1, QString());
         const std::u16string utf16 = m_source.text.toStdU16String();
         try {
             const std::string text = convModule::utf16ToUTF8(utf16);
@@ -117,6 +128,10 @@ void searchThread::scanSource() {
                 {QStringLiteral("クリップボード"), QStringLiteral("テキストが大きすぎて検索できません")});
         }
     }
+}
+
+void searchThread::announce(std::size_t index, std::size_t total, const QString& path) {
+    post([this, index, total, path] { w.sourceStarted(static_cast<int>(index), static_cast<int>(total), path); });
 }
 
 void searchThread::scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle) {
@@ -254,6 +269,7 @@ void searchThread::endSteps() {
     w.setStop(true);
     w.encButton[3]->setEnabled(false);
     w.setStatus(finalStatus());
+    w.showSourceSummary();
     w.statasText->setToolTip(w.invalidBytes == 0
                                  ? QString()
                                  : QStringLiteral("文字コードに合わないバイト列 %1 か所を「\uFFFD」に置き換えました。"

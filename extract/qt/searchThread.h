@@ -44,6 +44,8 @@ private:
     };
 
     void scanSource(); // worker thread
+    // Tells the window which source of how many starts (worker thread).
+    void announce(std::size_t index, std::size_t total, const QString& path);
     void scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle);
     void scanBytes(std::string_view bytes, Encoding encoding, std::vector<AddressRow>& batch, Throttle& throttle);
     void flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value);

@@ -205,6 +205,9 @@ void prefWindow::placeTabPanels() {
 void prefWindow::TabPanel1_Open() {
     TabPanel1->setTabText(0, QStringLiteral("書き出し/検索設定"));
     TabPanel1->setTabText(1, QStringLiteral("フィルター設定"));
+    for (int i = 0; i < TabPanel1->count(); ++i) {
+        TabPanel1->widget(i)->setAccessibleName(TabPanel1->tabText(i));
+    }
 }
 
 void prefWindow::Open() {

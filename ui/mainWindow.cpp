@@ -224,6 +224,9 @@ void mainWindow::createControls() {
     source->setFont(japaneseFont(9));
     sourceProgressText = source;
     statusBar()->setObjectName(QStringLiteral("statusBar"));
+    // The window's edges resize it; a grip would only be one more unnamed
+    // object for a screen reader.
+    statusBar()->setSizeGripEnabled(false);
     statusBar()->addPermanentWidget(sourceProgressText, 1);
     connect(AddressBox1Model, &AddressModel::cellTextChanged, this, &mainWindow::AddressBox1_CellTextChange);
     connect(AddressBox1Model, &QAbstractItemModel::rowsInserted, this, &mainWindow::EnableMenuItems);

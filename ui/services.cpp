@@ -39,7 +39,7 @@ QString DesktopServices::clipboardText(bool* hasText) {
     return *hasText ? data->text() : QString();
 }
 
-void DesktopServices::setClipboardText(const QString& text) {
+void Services::setClipboardText(const QString& text) {
     QApplication::clipboard()->setText(text);
 }
 

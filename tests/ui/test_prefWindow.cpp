@@ -1,6 +1,6 @@
 #include "support/ui_fakes.h"
 
-#include "list/qt/confirmWindow.h"
+#include "ui/confirmWindow.h"
 #include "ui/App.h"
 #include "ui/aboutWindow.h"
 #include "ui/mainWindow.h"

@@ -1,8 +1,8 @@
 #include "support/ui_fakes.h"
 
-#include "ui/confirmWindow.h"
 #include "ui/App.h"
 #include "ui/aboutWindow.h"
+#include "ui/confirmWindow.h"
 #include "ui/mainWindow.h"
 #include "ui/prefWindow.h"
 

@@ -256,7 +256,9 @@ echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/c
   "$(awk '/MemTotal/ { printf "%.0f GB RAM", $2 / 1048576 }' /proc/meminfo), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 awk -F'\t' '
-  function secs(m, lo, hi) { return sprintf("%.3f s (%.3f to %.3f)", m, lo, hi) }
+  # One figure when it was measured once (the in-process rows).
+  function secs(m, lo, hi) { return lo == hi ? sprintf("%.3f s", m) : sprintf("%.3f s (%.3f to %.3f)", m, lo, hi) }
+  function ratio(m, lo, hi) { return lo == hi ? sprintf("%.2f", m) : sprintf("%.2f (%.2f to %.2f)", m, lo, hi) }
   BEGIN {
     print "| Measurement | Quillon | Compared with | Their time | Ratio (min to max) | Goal | Met |"
     print "|---|---:|---|---:|---:|---|:-:|"
@@ -265,8 +267,8 @@ awk -F'\t' '
     name = $1; other = $2; kind = $3; target = $4
     if (kind == "ratio") {
       met = $11 <= target ? "yes" : "no"
-      printf "| %s | %s | %s | %s | %.2f (%.2f to %.2f) | <= %s | %s |\n", name, secs($5, $6, $7), other,
-        secs($8, $9, $10), $11, $12, $13, target, met
+      printf "| %s | %s | %s | %s | %s | <= %s | %s |\n", name, secs($5, $6, $7), other,
+        secs($8, $9, $10), ratio($11, $12, $13), target, met
     } else if (kind == "s") {
       printf "| %s | %s | | | | < %s s | %s |\n", name, secs($5, $6, $7), target, $5 < target ? "yes" : "no"
     } else if (kind == "ms") {

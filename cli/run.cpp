@@ -233,9 +233,16 @@ public:
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
         m_reporter.startSource(path);
-        m_source = m_box.sourceIndex(path);
+        // The source gets its index with its first address: most files of a
+        // large folder hold none, and naming them all would cost a table
+        // entry each. (The path lives until the search ends.)
+        m_sourcePath = &path;
+        m_source = 0;
     }
     void addressFound(std::string_view address, std::size_t) override {
+        if (m_source == 0 && m_sourcePath != nullptr) {
+            m_source = m_box.sourceIndex(*m_sourcePath);
+        }
         m_found.push_back(addressBox::rowFor(address, m_source));
         if (m_found.size() >= kBatch) {
             m_box.AddRows(std::move(m_found));
@@ -269,6 +276,7 @@ private:
     addressBox m_box;
     RowList m_found;
     std::uint32_t m_source = 0;
+    const std::string* m_sourcePath = nullptr;
     int m_failures = 0;
 };
 

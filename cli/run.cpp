@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "app/prefStore.h"
+#include "cli/terminalText.h"
 #include "export/fileWriter.h"
 #include "export/listWriter.h"
 #include "extract/convModule.h"
@@ -110,7 +111,7 @@ public:
 
     void error(const std::string& text) {
         wipe();
-        m_err << kProgram << ": " << text << '\n' << std::flush;
+        m_err << kProgram << ": " << terminalSafe(text) << '\n' << std::flush;
     }
     void warning(const std::string& text) {
         if (!m_quiet) {
@@ -119,7 +120,7 @@ public:
     }
 
     void startSource(std::string name, std::uint64_t size) {
-        m_current = std::move(name);
+        m_current = terminalSafe(name);
         m_currentSize = size;
         m_currentDone = 0;
         draw(false);
@@ -131,6 +132,8 @@ public:
         }
         draw(false);
     }
+    // The sources read so far.
+    std::uint64_t sourcesRead() const { return m_files; }
     void endSource() {
         ++m_files;
         m_bytes += m_currentSize;
@@ -453,7 +456,8 @@ std::string tsvText(const std::vector<AddressRow>& rows) {
 }
 
 void usageError(std::ostream& err, const std::string& message) {
-    err << kProgram << ": " << message << '\n' << "Try '" << kProgram << " --help' for more information.\n";
+    err << kProgram << ": " << terminalSafe(message) << '\n'
+        << "Try '" << kProgram << " --help' for more information.\n";
 }
 
 } // namespace
@@ -551,6 +555,15 @@ int run(const Options& o, RunIo& io) {
     if (!warning.empty()) {
         reporter.warning(warning);
     }
+    // A layout the export does not know would write nothing: that is an
+    // error, said before any work.
+    const std::int32_t layout = settings.prefN[4];
+    if (o.format != OutputFormat::Tsv && layout != Settings::kLayoutLine && layout != Settings::kLayoutComma &&
+        layout != Settings::kLayoutLineComma) {
+        reporter.error("the export layout code " + std::to_string(layout) +
+                       " of the preferences is not 4, 6 or 14: nothing written (see --layout)");
+        return kExitPartial;
+    }
 
     Extraction extraction(o, reporter);
     for (const std::string& input : o.inputs) {
@@ -569,11 +582,6 @@ int run(const Options& o, RunIo& io) {
     } else {
         std::optional<std::string> text =
             listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku);
-        if (!text && !rows.empty()) {
-            reporter.warning("the export layout code " + std::to_string(settings.prefN[4]) +
-                             " of the preferences is not 4, 6 or 14: nothing written (see --layout)");
-            return status;
-        }
         if (text && o.utf8Output) {
             bytes = std::move(*text);
         } else if (text) {
@@ -595,6 +603,9 @@ int run(const Options& o, RunIo& io) {
             reporter.error(std::string("cannot write the output: ") + std::strerror(err));
             status = kExitPartial;
         }
+    } else if (extraction.failures() > 0 && reporter.sourcesRead() == 0) {
+        // Nothing could be read: the result of an earlier run stays.
+        reporter.error(o.output + ": left as it was, since no input could be read");
     } else {
         const WriteResult written = writeFileSafely(o.output, bytes);
         if (!written.ok) {

@@ -605,7 +605,7 @@ int run(const Options& o, RunIo& io) {
         }
     } else if (extraction.failures() > 0 && reporter.sourcesRead() == 0) {
         // Nothing could be read: the result of an earlier run stays.
-        reporter.error(o.output + ": left as it was, since no input could be read");
+        reporter.error(o.output + ": not written, since no input could be read");
     } else {
         const WriteResult written = writeFileSafely(o.output, bytes);
         if (!written.ok) {

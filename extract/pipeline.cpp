@@ -7,6 +7,7 @@
 #include "list/listOps.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -375,6 +376,9 @@ double divFor(std::size_t size) {
     return p;
 }
 
+std::atomic<std::size_t> g_piecesFrom{PieceSizes().from};
+std::atomic<std::size_t> g_pieceSize{PieceSizes().piece};
+
 // Converts a Shift_JIS, EUC-JP or ISO-2022-JP text piece by piece on a second
 // thread while this one decodes the references of and scans the pieces
 // converted before, in order. A piece ends after a line end, which no
@@ -385,7 +389,7 @@ double divFor(std::size_t size) {
 // nothing (and leaves `ran` false) when no thread could be had.
 bool convertAndScanInPieces(std::string_view bytes, Encoding enc, const AddressFn& onAddress, const JobContext& ctx,
                             std::size_t& invalid, bool& ran) {
-    constexpr std::size_t kPiece = std::size_t{2} << 20;
+    const std::size_t pieceSize = std::max<std::size_t>(g_pieceSize.load(), 1);
     constexpr std::size_t kInFlight = 3;
     struct Converted {
         std::string text;
@@ -418,7 +422,7 @@ bool convertAndScanInPieces(std::string_view bytes, Encoding enc, const AddressF
                     }
                 }
                 piece.text.clear();
-                const std::size_t limit = convModule::PieceConverter::pieceEnd(bytes, from, kPiece);
+                const std::size_t limit = convModule::PieceConverter::pieceEnd(bytes, from, pieceSize);
                 from = converter.convert(bytes, from, limit, piece.text);
                 piece.end = from;
                 {
@@ -507,6 +511,11 @@ bool convertAndScanInPieces(std::string_view bytes, Encoding enc, const AddressF
 
 } // namespace
 
+void setPieceSizes(PieceSizes sizes) {
+    g_piecesFrom = sizes.from;
+    g_pieceSize = sizes.piece;
+}
+
 bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
     return decodeAndScan(text, &text, onAddress, ctx);
 }
@@ -527,8 +536,7 @@ SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_vi
         }
     }
     // Below this size a second thread costs more than it saves.
-    constexpr std::size_t kPiecesFrom = std::size_t{4} << 20;
-    if (bytes.size() >= kPiecesFrom &&
+    if (bytes.size() >= g_piecesFrom.load() &&
         (result.used == Encoding::ShiftJIS || result.used == Encoding::EucJP || result.used == Encoding::ISO2022JP)) {
         bool ran = false;
         result.finished = convertAndScanInPieces(bytes, result.used, onAddress, ctx, result.invalid, ran);

@@ -97,6 +97,16 @@ struct SourceScan {
     bool finished = true;           // false when ctx.stop ended it
 };
 
+// From which size, and in pieces of about which size, extractFromBytes
+// converts a Shift_JIS, EUC-JP or ISO-2022-JP source on a second thread while
+// it scans the pieces already converted (4 MB and 2 MB). Tests make them small
+// so that short texts take that road too.
+struct PieceSizes {
+    std::size_t from = std::size_t{4} << 20;
+    std::size_t piece = std::size_t{2} << 20;
+};
+void setPieceSizes(PieceSizes sizes);
+
 // convModule::convToUTF8 followed by extractAddresses: the same addresses in
 // the same order, the same counts. It copies the bytes only where a step
 // changes them: valid UTF-8 (checked on two threads when large) without a

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using quillon::Encoding;
@@ -471,6 +473,43 @@ TEST_F(Prefs, FailedSaveLeavesTheOldFileWhole) {
             return names;
         }());
     }
+}
+
+// Two windows saving at once while a third reads: every read finds one whole
+// save, never the start of one and the rest of another.
+TEST_F(Prefs, ConcurrentSavesAreNeverTorn) {
+    Settings initial;
+    PrefStore(m_folder).init(initial);
+    std::atomic<bool> saving{true};
+    const auto saver = [this](char letter) {
+        PrefStore store(m_folder);
+        Settings s;
+        s.filterString = std::string(200000, letter);
+        for (int i = 0; i < 15; ++i) {
+            s.needYohaku = i % 2 == 0;
+            store.settei(s);
+        }
+    };
+    std::thread a(saver, 'a');
+    std::thread b(saver, 'b');
+    std::thread stopper([&] {
+        a.join();
+        b.join();
+        saving = false;
+    });
+    int reads = 0;
+    while (saving || reads == 0) {
+        PrefStore store(m_folder);
+        Settings s;
+        store.yomikomi(s);
+        ++reads;
+        if (s.filterString.empty()) {
+            continue; // the defaults, before the first save
+        }
+        ASSERT_EQ(s.filterString.size(), 200000u);
+        ASSERT_EQ(s.filterString.find_first_not_of(s.filterString[0]), std::string::npos);
+    }
+    stopper.join();
 }
 
 // Odd things at the place of the file, and length fields that promise more

@@ -581,7 +581,7 @@ int run(const Options& o, RunIo& io) {
         bytes = tsvText(rows);
     } else {
         std::optional<std::string> text =
-            listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku);
+            listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku, o.lineEnd);
         if (text && o.utf8Output) {
             bytes = std::move(*text);
         } else if (text) {

@@ -53,11 +53,10 @@ bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::s
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = errno;
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        m_error = statted ? m_path.string() + " is not a regular file" : describe("cannot open", m_path, errno);
         ::close(fd);
-        m_error =
-            S_ISREG(st.st_mode) ? describe("cannot open", m_path, err) : m_path.string() + " is not a regular file";
         return false;
     }
     m_file = ::fdopen(fd, "rb");

@@ -1,7 +1,7 @@
 #include "app/binaryClass.h"
 
+#include "app/textCodec.h"
 #include "export/fileWriter.h"
-#include "extract/convModule.h"
 
 #include <cerrno>
 #include <cstring>
@@ -147,7 +147,7 @@ void binaryClass::wBool(bool value) {
 }
 
 void binaryClass::writeString(const std::string& text) {
-    std::string bytes = convModule::convToSJIS(text).bytes;
+    std::string bytes = textCodec::toShiftJis(text).bytes;
     if (bytes.size() > 255) {
         // Cut at a character boundary: walk the Shift_JIS characters.
         std::size_t keep = 0;
@@ -217,7 +217,7 @@ std::string binaryClass::readString() {
         // gives an empty text.
         return {};
     }
-    return convModule::convToUTF8(bytes, Encoding::ShiftJIS).text;
+    return textCodec::fromShiftJis(bytes);
 }
 
 std::string binaryClass::readBinaryData() {
@@ -244,7 +244,7 @@ std::string binaryClass::readBinaryData() {
         return {};
     }
     // Damaged bytes must not bring invalid UTF-8 into the settings.
-    return convModule::convToUTF8(bytes, Encoding::UTF8).text;
+    return textCodec::validUtf8(bytes);
 }
 
 bool binaryClass::isEOF() {

@@ -1,6 +1,6 @@
 #include "cli/terminalText.h"
 
-#include "extract/utf8Check.h"
+#include "app/utf8Check.h"
 
 #include <cstdio>
 

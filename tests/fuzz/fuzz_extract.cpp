@@ -1,10 +1,11 @@
-// The whole extraction from raw bytes against its two steps done one after
-// the other: the conversion of the whole text and the scan of the result.
-// The first byte picks the encoding; the second whether the text goes the
-// road of the conversion in pieces on a second thread, with small pieces; the
-// rest is the text.
+// The whole search road over texts in memory, read in small pieces, against
+// the two steps done one after the other on each whole text: the conversion
+// and the scan of the result. The first byte picks the encoding; the second
+// the piece size and how many pieces go ahead; the third where the rest is
+// cut into two sources.
 #include "extract/convModule.h"
 #include "extract/pipeline.h"
+#include "extract/searchRun.h"
 #include "fuzzCheck.h"
 
 #include <cstdint>
@@ -12,42 +13,70 @@
 #include <string_view>
 #include <vector>
 
+namespace {
+
+namespace pipeline = quillon::pipeline;
+
+class Collect : public pipeline::SearchSink {
+public:
+    void addressFound(std::string_view address, std::size_t source) override {
+        FUZZ_CHECK(source == reports.size());
+        found[source].emplace_back(address);
+    }
+    void sourceFinished(const pipeline::SourceReport& report) override {
+        FUZZ_CHECK(report.index == reports.size());
+        reports.push_back(report);
+    }
+    std::vector<std::string> found[2];
+    std::vector<pipeline::SourceReport> reports;
+};
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The scan is quadratic on long runs of letters: keep the texts short.
     if (size > 4096) {
         return 0;
     }
     using quillon::Encoding;
-    namespace pipeline = quillon::pipeline;
     static constexpr Encoding kEncodings[] = {Encoding::ShiftJIS, Encoding::EucJP, Encoding::UTF8, Encoding::ISO2022JP,
                                               Encoding::None};
     quillon::fuzz::InputReader in(data, size);
     const Encoding enc = kEncodings[in.pick(5)];
     const unsigned road = in.byte();
-    const std::string_view bytes = in.rest();
-    pipeline::PieceSizes sizes;
-    if (road % 2 == 1) {
-        sizes.from = 0;
-        sizes.piece = 1 + road / 2 % 32;
+    const unsigned cut = in.byte();
+    const std::string_view rest = in.rest();
+    const std::string_view texts[2] = {rest.substr(0, cut * rest.size() / 256), rest.substr(cut * rest.size() / 256)};
+
+    std::vector<pipeline::Source> sources;
+    for (const std::string_view text : texts) {
+        pipeline::Source source;
+        source.kind = pipeline::Source::Kind::Text;
+        source.text = text;
+        source.name = "text";
+        sources.push_back(source);
     }
-    pipeline::setPieceSizes(sizes);
+    pipeline::SearchOptions options;
+    options.encoding = enc;
+    options.pieceSize = 1 + road % 64;
+    options.piecesAhead = 1 + road / 64;
+    Collect sink;
+    const pipeline::SearchReport report = pipeline::runSearch(sources, options, sink);
+    FUZZ_CHECK(!report.stopped && report.failed == 0 && report.read == 2);
+    FUZZ_CHECK(sink.reports.size() == 2);
 
-    const std::string sample = quillon::convModule::guessSample(bytes);
-    std::vector<std::string> found;
-    const pipeline::SourceScan scanned = pipeline::extractFromBytes(
-        bytes, enc, sample, [&found](std::string_view address) { found.emplace_back(address); });
-
-    const auto converted = quillon::convModule::convToUTF8(bytes, enc, sample);
-    std::vector<std::string> expected;
-    FUZZ_CHECK(pipeline::extractAddresses(converted.text,
-                                          [&expected](std::string_view address) { expected.emplace_back(address); }));
-    FUZZ_CHECK(scanned.finished);
-    FUZZ_CHECK(scanned.used == converted.used);
-    FUZZ_CHECK(scanned.invalid == converted.invalid);
-    FUZZ_CHECK(found == expected);
-    for (const std::string& address : found) {
-        FUZZ_CHECK(address.find('@') != std::string::npos);
-        FUZZ_CHECK(quillon::convModule::isValidUtf8(address));
+    for (int s = 0; s < 2; ++s) {
+        const std::string sample = quillon::convModule::guessSample(texts[s]);
+        const auto converted = quillon::convModule::convToUTF8(texts[s], enc, sample);
+        std::vector<std::string> expected;
+        FUZZ_CHECK(pipeline::extractAddresses(
+            converted.text, [&expected](std::string_view address) { expected.emplace_back(address); }));
+        const pipeline::SourceReport& r = sink.reports[static_cast<std::size_t>(s)];
+        FUZZ_CHECK(r.ok() && r.finished);
+        FUZZ_CHECK(r.bytes == texts[s].size());
+        FUZZ_CHECK(r.invalid == converted.invalid);
+        FUZZ_CHECK(r.addresses == expected.size());
+        FUZZ_CHECK(sink.found[s] == expected);
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 // definition (the longest valid sequences, one character at a time). The
 // first byte picks where in the input the text starts, so that it lies at
 // every alignment; the rest is the text.
-#include "extract/utf8Check.h"
+#include "app/utf8Check.h"
 #include "fuzzCheck.h"
 
 #include <cstdint>

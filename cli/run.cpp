@@ -199,7 +199,7 @@ int writeAll(int fd, std::string_view data) {
 // line for each source, the addresses into the list.
 class Extraction : public pipeline::SearchSink {
 public:
-    Extraction(const Options& o, Reporter& reporter) : m_options(o), m_reporter(reporter) { m_box.Open(); }
+    explicit Extraction(Reporter& reporter) : m_reporter(reporter) { m_box.Open(); }
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override { m_reporter.startSource(path); }
     void addressFound(std::string_view address, std::size_t) override {
@@ -229,7 +229,6 @@ public:
 
 private:
     static constexpr std::size_t kBatch = 4096;
-    const Options& m_options;
     Reporter& m_reporter;
     addressBox m_box;
     std::vector<AddressRow> m_found;
@@ -359,7 +358,7 @@ int run(const Options& o, RunIo& io) {
         return kExitPartial;
     }
 
-    Extraction extraction(o, reporter);
+    Extraction extraction(reporter);
     std::vector<pipeline::Source> sources;
     for (const std::string& input : o.inputs) {
         sources.push_back(input == "-" ? pipeline::Source::standardInput(io.inFd, kStdinName)

@@ -23,8 +23,9 @@ bool sameOptions(const cli::Options& a, const cli::Options& b) {
     return a.inputs == b.inputs && a.encoding == b.encoding && a.noPrefs == b.noPrefs && a.prefs == b.prefs &&
            a.dedupe == b.dedupe && a.sort == b.sort && a.check == b.check && a.filter == b.filter &&
            a.filterMarks == b.filterMarks && a.layout == b.layout && a.perLine == b.perLine &&
-           a.blankLine == b.blankLine && a.format == b.format && a.utf8Output == b.utf8Output && a.output == b.output &&
-           a.quiet == b.quiet && a.help == b.help && a.version == b.version;
+           a.blankLine == b.blankLine && a.format == b.format && a.withSource == b.withSource &&
+           a.utf8Output == b.utf8Output && a.output == b.output && a.quiet == b.quiet && a.help == b.help &&
+           a.version == b.version;
 }
 
 bool takesValue(std::string_view name) {

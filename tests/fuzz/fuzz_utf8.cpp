@@ -64,11 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::size_t expected = firstInvalidByDefinition(text);
     const bool amp = text.find('&') != std::string_view::npos;
+    const bool esc = text.find('\x1B') != std::string_view::npos;
+    bool high = false;
+    for (const char c : text) {
+        high = high || static_cast<unsigned char>(c) >= 0x80;
+    }
     for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
         FUZZ_CHECK(u8::firstInvalid(text, path) == expected);
         const u8::Inspection seen = u8::inspect(text, path);
         FUZZ_CHECK(seen.valid == (expected == text.size()));
-        FUZZ_CHECK(!seen.valid || seen.hasAmpersand == amp);
+        FUZZ_CHECK(!seen.valid || (seen.hasAmpersand == amp && seen.hasEscape == esc && seen.hasHigh == high));
     }
     // The sequence at the first fault is not valid, and its bad part is at
     // least one byte and never reaches past the text.

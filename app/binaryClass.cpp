@@ -27,6 +27,7 @@ binaryClass::~binaryClass() {
 bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::string& name) {
     binaryClose();
     m_error.clear();
+    m_errno = 0;
     m_writeOk = true;
     m_written.clear();
     m_dirty = false;
@@ -35,6 +36,7 @@ bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::s
     std::filesystem::create_directories(folder, ec);
     if (ec) {
         m_error = "cannot create the folder " + folder.string() + ": " + ec.message();
+        m_errno = ec.value();
         return false;
     }
     m_path = folder / name;
@@ -45,23 +47,27 @@ bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::s
         existed = false;
         fd = ::open(m_path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
         if (fd < 0) {
-            m_error = describe("cannot create", m_path, errno);
+            m_errno = errno;
+            m_error = describe("cannot create", m_path, m_errno);
             return false;
         }
     } else if (fd < 0) {
-        m_error = describe("cannot open", m_path, errno);
+        m_errno = errno;
+        m_error = describe("cannot open", m_path, m_errno);
         return false;
     }
     struct stat st {};
     const bool statted = ::fstat(fd, &st) == 0;
     if (!statted || !S_ISREG(st.st_mode)) {
-        m_error = statted ? m_path.string() + " is not a regular file" : describe("cannot open", m_path, errno);
+        m_errno = !statted ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        m_error = statted ? m_path.string() + " is not a regular file" : describe("cannot open", m_path, m_errno);
         ::close(fd);
         return false;
     }
     m_file = ::fdopen(fd, "rb");
     if (m_file == nullptr) {
-        m_error = describe("cannot open", m_path, errno);
+        m_errno = errno;
+        m_error = describe("cannot open", m_path, m_errno);
         ::close(fd);
         return false;
     }
@@ -90,6 +96,7 @@ void binaryClass::store() {
     const WriteResult result = writeFileSafely(m_path, bytes, m_ops);
     if (!result.ok) {
         m_writeOk = false;
+        m_errno = result.errorNumber;
         m_error = "cannot write " + m_path.string() + ": " + result.error;
     }
 }
@@ -171,6 +178,7 @@ void binaryClass::writeBinaryData(const std::string& text) {
     if (text.size() > kMaxLongText) {
         if (m_writeOk) {
             m_writeOk = false;
+            m_errno = EFBIG;
             m_error = "the filter text is too long to be stored (over 64 MB)";
         }
         return;

@@ -42,6 +42,8 @@ public:
     bool isOpen() const { return m_file != nullptr; }
     // The reason the last open or write failed, empty when none did.
     const std::string& error() const { return m_error; }
+    // The errno of that failure, 0 when none did (or it had none).
+    int errorNumber() const { return m_errno; }
     // Stores what was written since the open, then closes the file.
     void binaryClose();
     // The file operations of the store (tests inject faults); nullptr is POSIX.
@@ -79,6 +81,7 @@ private:
     FileOps* m_ops = nullptr;
     bool m_writeOk = true;
     std::string m_error;
+    int m_errno = 0;
 };
 
 } // namespace quillon

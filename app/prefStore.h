@@ -38,11 +38,14 @@ public:
     const std::string& lastError() const { return m_lastError; }
     // The file operations saves go through (tests inject faults); nullptr is POSIX.
     void setFileOps(FileOps* ops) { m_ops = ops; }
+    // The errno behind lastError(), 0 when there is none.
+    int lastErrorNumber() const { return m_lastErrno; }
 
 private:
     std::filesystem::path m_folder;
     FileOps* m_ops = nullptr;
     std::string m_lastError;
+    int m_lastErrno = 0;
 };
 
 } // namespace quillon

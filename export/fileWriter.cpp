@@ -51,7 +51,7 @@ constexpr std::time_t kStaleAfterSeconds = 24 * 60 * 60;
 constexpr int kDeviceWaitMs = 30000;
 
 WriteResult failure(int err) {
-    return {false, std::system_category().message(err)};
+    return {false, std::system_category().message(err), err};
 }
 
 // Writes all of `data`, going on after partial writes and interruptions. A
@@ -175,7 +175,7 @@ WriteResult writeDirect(FileOps& io, const fs::path& path, bool fifo, std::strin
     const int fd = io.open(path.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
     if (fd < 0) {
         if (errno == ENXIO && fifo) {
-            return {false, "no program is reading from this named pipe"};
+            return {false, "no program is reading from this named pipe", ENXIO};
         }
         return failure(errno);
     }

@@ -22,7 +22,8 @@ public:
 
 struct WriteResult {
     bool ok = false;
-    std::string error; // the reason in words, for the user, when !ok
+    std::string error;   // the reason in words (the system's), when !ok
+    int errorNumber = 0; // the errno of the failure, when !ok
 };
 
 // Writes `data` as the whole content of `target` without ever leaving a

@@ -105,6 +105,7 @@ TEST(WriteFileSafely, MissingFolderIsAnError) {
     const auto result = writeFileSafely(dir.path() / "missing" / "x.txt", "data");
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, reason(ENOENT));
+    EXPECT_EQ(result.errorNumber, ENOENT);
     EXPECT_TRUE(dir.names().empty());
 }
 
@@ -174,6 +175,7 @@ TEST_P(WriteFailureTest, LeavesTheTargetAndNoTemporaryFile) {
         const auto result = writeFileSafely(target, std::string(10000, 'x'), &ops);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.error, reason(c.err));
+        EXPECT_EQ(result.errorNumber, c.err);
         EXPECT_EQ(dir.names(), names);
         for (const auto& name : names) {
             EXPECT_EQ(readAll(dir.path() / name), "old content");
@@ -376,6 +378,16 @@ TEST(WriteFileSafely, StaleTemporaryFilesAreRemoved) {
     EXPECT_EQ(dir.names(), kept);
     EXPECT_TRUE(quillon::isWriterTempName(dead));
     EXPECT_FALSE(quillon::isWriterTempName(".quillon-12-short"));
+}
+
+TEST(WriteFileSafely, FifoWithoutAReaderFailsAtOnce) {
+    TempFolder dir;
+    const auto fifo = dir.path() / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto result = writeFileSafely(fifo, "a@b.jp"); // must not wait for a reader
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.errorNumber, ENXIO);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"pipe"});
 }
 
 } // namespace

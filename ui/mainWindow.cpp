@@ -379,8 +379,8 @@ void mainWindow::rereadMismatched() {
         for (const EncodingBar::Mismatch& m : again) {
             sources.push_back(AddressBox1.sourceIndex(QFile::encodeName(m.path).toStdString()));
         }
-        std::vector<AddressRow> rows = AddressBox1.takeRows();
-        std::erase_if(rows, [&](const AddressRow& row) {
+        RowList rows = AddressBox1.takeRows();
+        rows.removeIf([&](const AddressRow& row) {
             return std::find(sources.begin(), sources.end(), row.source) != sources.end();
         });
         AddressBox1.putRows(std::move(rows));
@@ -818,13 +818,13 @@ void mainWindow::whenListReady(std::function<void()> fn) {
     fn();
 }
 
-std::vector<AddressRow> mainWindow::checkOutRows() {
+RowList mainWindow::checkOutRows() {
     m_rowsOut = AddressBox1.ListCount();
     m_listOut = true;
     return AddressBox1.takeRows();
 }
 
-void mainWindow::checkInRows(std::vector<AddressRow> rows) {
+void mainWindow::checkInRows(RowList rows) {
     m_listOut = false;
     m_rowsOut = 0;
     AddressBox1.putRows(std::move(rows));

@@ -354,6 +354,19 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
             const std::string_view held(buffer.data.get(), got);
             if (sample != nullptr && at == 0) {
                 *sample = convModule::guessSample(held);
+                // A piece shorter than the sample: the sample is read on its own.
+                while (sample->size() < convModule::kGuessSampleSize) {
+                    char more[convModule::kGuessSampleSize];
+                    const std::size_t left = convModule::kGuessSampleSize - sample->size();
+                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(sample->size()));
+                    if (n < 0 && errno == EINTR) {
+                        continue;
+                    }
+                    if (n <= 0) {
+                        break;
+                    }
+                    sample->append(more, static_cast<std::size_t>(n));
+                }
             }
             const std::size_t cut = at + got == to ? got : pieceCut(held);
             if (cut == 0) {

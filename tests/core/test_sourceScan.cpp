@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -250,6 +253,96 @@ TEST(SearchRun, TinyPiecesGiveWhatTheWholeTextGives) {
             EXPECT_EQ(sink.found.used, whole.used);
         }
     }
+}
+
+// A file read by both threads, each scanning its half, gives what one thread
+// reading it in order gives: the same addresses in the same order and the
+// same report (encoding, verdict, sample, counts), whether the halves hold a
+// fault, an escape or shift byte, references or long lines anywhere; and a
+// STOP between pieces ends the file with a prefix of its addresses.
+TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
+    class Collect : public pipeline::SearchSink {
+    public:
+        explicit Collect(std::atomic<bool>* stop = nullptr, std::size_t stopAfter = 0)
+            : m_stop(stop), m_stopAfter(stopAfter) {}
+        void addressFound(std::string_view a, std::size_t) override {
+            addresses.emplace_back(a);
+            if (m_stop != nullptr && addresses.size() == m_stopAfter) {
+                *m_stop = true;
+            }
+        }
+        void sourceFinished(const pipeline::SourceReport& r) override { report = r; }
+        std::vector<std::string> addresses;
+        pipeline::SourceReport report;
+
+    private:
+        std::atomic<bool>* m_stop;
+        std::size_t m_stopAfter;
+    };
+    const std::string path = ::testing::TempDir() + "quillon_halves.txt";
+    std::mt19937 rng(4242);
+    const std::vector<std::string> clean = {"user@example.com",
+                                            " ",
+                                            "\n",
+                                            "a.b-c_d@mail.example.co.jp",
+                                            "&#64;",
+                                            "info",
+                                            "@",
+                                            "example.jp",
+                                            "\xE3\x81\x82",
+                                            ",",
+                                            "x",
+                                            "&"};
+    const std::vector<std::string> odd = {"\xFF", "\x1B$B$\"\x1B(B", "\x0E", "\x82\xA0", "\xE3\x81"};
+    for (int round = 0; round < 60; ++round) {
+        std::string text;
+        const std::size_t count = 50 + rng() % 3000;
+        for (std::size_t i = 0; i < count; ++i) {
+            text += clean[rng() % clean.size()];
+        }
+        if (round % 4 == 1) {
+            text.insert(rng() % text.size(), odd[rng() % odd.size()]); // anywhere: either half
+        } else if (round % 4 == 2) {
+            std::replace(text.begin(), text.end(), '\n', ' ');
+        } else if (round % 4 == 3) {
+            std::erase(text, '\xE3'); // ASCII bytes with stray continuation bytes
+        }
+        std::ofstream(path, std::ios::binary) << text;
+        const Encoding enc = round % 2 == 0 ? Encoding::None : Encoding::UTF8;
+        pipeline::SearchOptions options;
+        options.encoding = enc;
+        options.pieceSize = 16 + rng() % 400;
+        pipeline::SearchOptions halves = options;
+        halves.splitAt = 2;
+        options.splitAt = UINT64_MAX;
+        SCOPED_TRACE(::testing::Message() << "round " << round << ", text: " << text);
+        Collect one;
+        Collect two;
+        pipeline::runSearch({pipeline::Source::file(path)}, options, one);
+        pipeline::runSearch({pipeline::Source::file(path)}, halves, two);
+        EXPECT_EQ(two.addresses, one.addresses);
+        EXPECT_EQ(two.report.used, one.report.used);
+        EXPECT_EQ(two.report.verdict.kind, one.report.verdict.kind);
+        EXPECT_EQ(two.report.verdict.likely, one.report.verdict.likely);
+        EXPECT_EQ(two.report.invalid, one.report.invalid);
+        EXPECT_EQ(two.report.bytes, one.report.bytes);
+        EXPECT_EQ(two.report.sample, one.report.sample);
+        EXPECT_EQ(two.report.addresses, one.report.addresses);
+        EXPECT_EQ(two.report.error, one.report.error);
+
+        if (one.addresses.size() > 2) {
+            std::atomic<bool> stop{false};
+            halves.stop = &stop;
+            Collect stopped(&stop, 1 + rng() % (one.addresses.size() - 1));
+            const pipeline::SearchReport total = pipeline::runSearch({pipeline::Source::file(path)}, halves, stopped);
+            EXPECT_TRUE(total.stopped);
+            EXPECT_FALSE(stopped.report.finished);
+            EXPECT_EQ(stopped.report.error, pipeline::ReadError::Stopped);
+            ASSERT_LE(stopped.addresses.size(), one.addresses.size());
+            EXPECT_TRUE(std::equal(stopped.addresses.begin(), stopped.addresses.end(), one.addresses.begin()));
+        }
+    }
+    std::remove(path.c_str());
 }
 
 } // namespace

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
-  libpcre2-dev libuchardet-dev
+  libpcre2-dev libuchardet-dev libgmime-3.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk clang-format clang libclang-rt-14-dev
 )

@@ -1,0 +1,614 @@
+#include "extract/mailSource.h"
+
+#include "extract/convModule.h"
+
+#include <gmime/gmime.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+// GMime is a GObject library: its objects are reference-counted C structures
+// and its type checks are macros full of C casts. This file keeps all of it;
+// nothing of GLib or GMime shows in the header.
+
+namespace quillon::mailSource {
+
+namespace {
+
+// ---- Lines and header syntax ------------------------------------------------
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowered(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), lower);
+    return out;
+}
+
+// The line starting at `at`, without its line end.
+std::string_view lineAt(std::string_view text, std::size_t at) {
+    const std::size_t nl = text.find('\n', at);
+    std::string_view line = text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+// Where the line after the one starting at `at` begins (text.size() at the end).
+std::size_t nextLine(std::string_view text, std::size_t at) {
+    const std::size_t nl = text.find('\n', at);
+    return nl == std::string_view::npos ? text.size() : nl + 1;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// An mbox separator: "From ", a sender, and a date with its time of day
+// ("From taro@example.jp Mon Jan  1 12:00:00 2024"). The time keeps a body line
+// such as "From now on, ..." from being taken for one.
+bool isFromLine(std::string_view line) {
+    if (line.size() < 12 || line.size() > 1000 || line.substr(0, 5) != "From " || line[5] == ' ') {
+        return false;
+    }
+    for (std::size_t i = 6; i + 3 < line.size(); ++i) {
+        if (isDigit(line[i]) && line[i + 1] == ':' && isDigit(line[i + 2]) && isDigit(line[i + 3])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The name of a header line ("Name: value"), or empty when the line is not
+// one. A name is 1 to 76 printable ASCII characters other than ":".
+std::string_view headerName(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos || colon > 76) {
+        return {};
+    }
+    for (std::size_t i = 0; i < colon; ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        if (c <= 32 || c >= 127) {
+            return {};
+        }
+    }
+    return line.substr(0, colon);
+}
+
+bool isContinuation(std::string_view line) {
+    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+// Header names that only mail carries; two of them (one after an mbox "From "
+// line) make a header block a mail's.
+bool isMailHeader(std::string_view name) {
+    static constexpr std::array<std::string_view, 30> kNames = {
+        "from",
+        "to",
+        "cc",
+        "bcc",
+        "subject",
+        "date",
+        "message-id",
+        "received",
+        "return-path",
+        "reply-to",
+        "sender",
+        "delivered-to",
+        "mime-version",
+        "content-type",
+        "in-reply-to",
+        "references",
+        "x-mailer",
+        "user-agent",
+        "dkim-signature",
+        "authentication-results",
+        "x-original-to",
+        "envelope-to",
+        "list-id",
+        "list-unsubscribe",
+        "thread-topic",
+        "thread-index",
+        "x-mozilla-status",
+        "arc-seal",
+        "content-transfer-encoding",
+        "x-received",
+    };
+    const std::string wanted = lowered(name);
+    return std::find(kNames.begin(), kNames.end(), wanted) != kNames.end();
+}
+
+bool isPlainAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x80 && u != 0x1b;
+    });
+}
+
+// Ends `out` with a line end, so that two texts never join into one address.
+void endLine(std::string& out) {
+    if (!out.empty() && out.back() != '\n') {
+        out.push_back('\n');
+    }
+}
+
+// ---- Charsets ----------------------------------------------------------------
+
+enum class Declared { None, Ascii, Japanese, Other };
+
+// What a part's charset parameter names. The Japanese charsets and their usual
+// aliases are converted by convModule; any other charset by iconv.
+Declared declaredCharset(const char* charset, Encoding& japanese) {
+    if (charset == nullptr || *charset == '\0') {
+        return Declared::None;
+    }
+    const std::string name = lowered(charset);
+    struct Alias {
+        std::string_view name;
+        Encoding enc;
+    };
+    static constexpr std::array<Alias, 27> kJapanese = {{
+        {"iso-2022-jp", Encoding::ISO2022JP},
+        {"csiso2022jp", Encoding::ISO2022JP},
+        {"iso-2022-jp-1", Encoding::ISO2022JP},
+        {"iso-2022-jp-2", Encoding::ISO2022JP},
+        {"iso-2022-jp-3", Encoding::ISO2022JP},
+        {"iso2022jp", Encoding::ISO2022JP},
+        {"jis", Encoding::ISO2022JP},
+        {"shift_jis", Encoding::ShiftJIS},
+        {"shift-jis", Encoding::ShiftJIS},
+        {"sjis", Encoding::ShiftJIS},
+        {"x-sjis", Encoding::ShiftJIS},
+        {"ms_kanji", Encoding::ShiftJIS},
+        {"csshiftjis", Encoding::ShiftJIS},
+        {"cp932", Encoding::ShiftJIS},
+        {"windows-31j", Encoding::ShiftJIS},
+        {"ms932", Encoding::ShiftJIS},
+        {"x-ms-cp932", Encoding::ShiftJIS},
+        {"euc-jp", Encoding::EucJP},
+        {"eucjp", Encoding::EucJP},
+        {"x-euc-jp", Encoding::EucJP},
+        {"x-euc", Encoding::EucJP},
+        {"ujis", Encoding::EucJP},
+        {"cseucpkdfmtjapanese", Encoding::EucJP},
+        {"utf-8", Encoding::UTF8},
+        {"utf8", Encoding::UTF8},
+        {"unicode-1-1-utf-8", Encoding::UTF8},
+        {"x-unicode20utf8", Encoding::UTF8},
+    }};
+    for (const Alias& a : kJapanese) {
+        if (a.name == name) {
+            japanese = a.enc;
+            return Declared::Japanese;
+        }
+    }
+    if (name == "us-ascii" || name == "ascii" || name == "ansi_x3.4-1968" || name == "iso646-us") {
+        return Declared::Ascii;
+    }
+    return Declared::Other;
+}
+
+// Converts from a charset iconv knows, every invalid sequence becoming U+FFFD.
+// False when iconv has no converter for it.
+bool iconvToUtf8(std::string_view bytes, const char* charset, std::string& out, std::size_t& invalid) {
+    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+    if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) {
+        return false;
+    }
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    std::array<char, 16384> buffer{};
+    while (true) {
+        char* outPtr = buffer.data();
+        std::size_t outLeft = buffer.size();
+        const std::size_t rc =
+            inLeft == 0 ? iconv(cd, nullptr, nullptr, &outPtr, &outLeft) : iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        const int err = errno;
+        out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
+        if (rc != static_cast<std::size_t>(-1)) {
+            if (inLeft == 0) {
+                break;
+            }
+            continue;
+        }
+        if (err == E2BIG) {
+            continue;
+        }
+        // EILSEQ or EINVAL (a sequence cut by the end): skip one byte.
+        out.append("\xEF\xBF\xBD");
+        ++invalid;
+        ++in;
+        --inLeft;
+    }
+    g_mime_iconv_close(cd);
+    return true;
+}
+
+// Appends `bytes` converted to UTF-8 from what the part declares, or from the
+// caller's encoding where it declares nothing (or nothing iconv knows, or
+// US-ASCII while holding other bytes). Returns the invalid sequences found;
+// where the declared charset gives some, the text as read in the encoding
+// its bytes look like is added too, so a wrong label loses nothing.
+std::size_t appendConverted(std::string_view bytes, const char* charset, Encoding enc, std::string& out) {
+    if (bytes.empty()) {
+        return 0;
+    }
+    endLine(out);
+    if (isPlainAscii(bytes)) {
+        out.append(bytes);
+        return 0;
+    }
+    Encoding japanese = Encoding::None;
+    const Declared declared = declaredCharset(charset, japanese);
+    const std::string_view sample = bytes.substr(0, convModule::kGuessSampleSize);
+    std::size_t invalid = 0;
+    Encoding used = Encoding::None;
+    if (declared == Declared::Japanese) {
+        convModule::ConvResult r = convModule::convToUTF8(bytes, japanese);
+        out.append(r.text);
+        invalid = r.invalid;
+        used = japanese;
+    } else if (declared != Declared::Other || !iconvToUtf8(bytes, charset, out, invalid)) {
+        convModule::ConvResult r = convModule::convToUTF8(bytes, enc, sample);
+        out.append(r.text);
+        return r.invalid;
+    }
+    if (invalid > 0) {
+        const Encoding guess = convModule::guessEncoding(sample);
+        if (guess != used) {
+            endLine(out);
+            out.append(convModule::convToUTF8(bytes, guess).text);
+        }
+    }
+    return invalid;
+}
+
+// ---- GMime ------------------------------------------------------------------
+
+void initGMime() {
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+struct Unref {
+    void operator()(void* object) const { g_object_unref(object); }
+};
+template <typename T> using Ref = std::unique_ptr<T, Unref>;
+
+bool isA(void* object, GType type) {
+    return object != nullptr && g_type_check_instance_is_a(static_cast<GTypeInstance*>(object), type) != 0;
+}
+
+// The bytes of a GMime stream, from its start.
+std::string streamBytes(GMimeStream* stream) {
+    std::string bytes;
+    if (stream == nullptr) {
+        return bytes;
+    }
+    g_mime_stream_reset(stream);
+    const gint64 length = g_mime_stream_length(stream);
+    if (length > 0) {
+        bytes.reserve(static_cast<std::size_t>(length));
+    }
+    std::array<char, 65536> buffer{};
+    while (true) {
+        const ssize_t n = g_mime_stream_read(stream, buffer.data(), buffer.size());
+        if (n <= 0) {
+            break;
+        }
+        bytes.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+bool isBase64Byte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=' || c == '\r' || c == '\n' || c == ' ' || c == '\t';
+}
+
+// Undoes base64 or quoted-printable; other transfer encodings are taken as
+// they are. `clean` turns false when base64 holds bytes outside its alphabet
+// (the decoder skips them, so what it gives may be garbage).
+std::string transferDecoded(const std::string& raw, GMimeContentEncoding encoding, bool& clean) {
+    clean = true;
+    if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+        return raw;
+    }
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
+        clean = std::all_of(raw.begin(), raw.end(), [](char c) { return isBase64Byte(static_cast<unsigned char>(c)); });
+    }
+    GMimeEncoding state;
+    g_mime_encoding_init_decode(&state, encoding);
+    std::string decoded(g_mime_encoding_outlen(&state, raw.size()) + 4, '\0');
+    const std::size_t n = g_mime_encoding_flush(&state, raw.data(), raw.size(), decoded.data());
+    decoded.resize(n);
+    return decoded;
+}
+
+// Leaf parts whose content is text: every text/* part, the message/* parts
+// that are not whole messages (delivery reports and the like), and parts sent
+// as application/octet-stream under a text file's name.
+bool isTextPart(GMimeObject* part) {
+    GMimeContentType* type = g_mime_object_get_content_type(part);
+    const char* media = type != nullptr ? g_mime_content_type_get_media_type(type) : "text";
+    if (media == nullptr || g_ascii_strcasecmp(media, "text") == 0 || g_ascii_strcasecmp(media, "message") == 0) {
+        return true;
+    }
+    if (!g_mime_content_type_is_type(type, "application", "octet-stream")) {
+        return false;
+    }
+    const char* filename = g_mime_part_get_filename(reinterpret_cast<GMimePart*>(part));
+    if (filename == nullptr) {
+        return false;
+    }
+    const std::string name = lowered(filename);
+    static constexpr std::array<std::string_view, 8> kTextEndings = {".txt", ".csv",  ".tsv", ".eml",
+                                                                     ".htm", ".html", ".vcf", ".log"};
+    return std::any_of(kTextEndings.begin(), kTextEndings.end(), [&](std::string_view ending) {
+        return name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
+    });
+}
+
+// What the parser warned of that means part of the message may not have been
+// read as it should.
+bool isDamage(GMimeParserWarning warning) {
+    switch (warning) {
+    case GMIME_WARN_INVALID_CONTENT_TYPE:
+    case GMIME_WARN_MALFORMED_MULTIPART:
+    case GMIME_WARN_TRUNCATED_MESSAGE:
+    case GMIME_WARN_MALFORMED_MESSAGE:
+    case GMIME_CRIT_INVALID_HEADER_NAME:
+    case GMIME_CRIT_CONFLICTING_HEADER:
+    case GMIME_CRIT_CONFLICTING_PARAMETER:
+    case GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY:
+    case GMIME_CRIT_NESTING_OVERFLOW:
+    case GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void onWarning(gint64 /*offset*/, GMimeParserWarning warning, const gchar* /*item*/, gpointer damaged) {
+    if (isDamage(warning)) {
+        *static_cast<bool*>(damaged) = true;
+    }
+}
+
+// Reads one message (its bytes without the mbox "From " line).
+class MessageReader {
+public:
+    MessageReader(Encoding enc, MailMessage& message) : m_enc(enc), m_message(message) {
+        m_options = g_mime_parser_options_new();
+        g_mime_parser_options_set_warning_callback(m_options, onWarning, &m_structureDamaged);
+    }
+    ~MessageReader() { g_mime_parser_options_free(m_options); }
+    MessageReader(const MessageReader&) = delete;
+    MessageReader& operator=(const MessageReader&) = delete;
+
+    void read(std::string_view headerBlock, std::string_view bytes, std::size_t bodyStart) {
+        appendHeaders(headerBlock);
+        Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+        Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+        g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+        Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), m_options));
+        if (message == nullptr) {
+            m_structureDamaged = true;
+        } else {
+            const char* id = g_mime_message_get_message_id(message.get());
+            if (id != nullptr) {
+                m_message.messageId = id;
+            }
+            walk(g_mime_message_get_mime_part(message.get()), 0);
+        }
+        if (m_structureDamaged && bodyStart < bytes.size()) {
+            // What the parser could not place may hold addresses: scan the
+            // raw body as well.
+            m_message.invalid += appendConverted(bytes.substr(bodyStart), nullptr, m_enc, m_message.text);
+            m_message.damaged = true;
+        }
+        endLine(m_message.text);
+    }
+
+private:
+    // The header block as it is written, except that a field holding encoded
+    // words ("=?charset?B?...?=") is given decoded, as a mail reader shows it.
+    void appendHeaders(std::string_view block) {
+        std::size_t at = 0;
+        std::size_t rawFrom = 0; // start of the fields not yet appended
+        while (at < block.size()) {
+            const std::size_t fieldStart = at;
+            at = nextLine(block, at);
+            while (at < block.size() && isContinuation(lineAt(block, at))) {
+                at = nextLine(block, at);
+            }
+            const std::string_view field = block.substr(fieldStart, at - fieldStart);
+            const std::string_view name = headerName(lineAt(block, fieldStart));
+            if (name.empty() || field.find("=?") == std::string_view::npos) {
+                continue;
+            }
+            m_message.invalid +=
+                appendConverted(block.substr(rawFrom, fieldStart - rawFrom), nullptr, m_enc, m_message.text);
+            rawFrom = at;
+            const std::string value(field.substr(name.size() + 1));
+            gchar* unfolded = g_mime_utils_header_unfold(value.c_str());
+            gchar* decoded = g_mime_utils_header_decode_text(m_options, unfolded);
+            endLine(m_message.text);
+            m_message.text.append(name);
+            m_message.text.append(":");
+            m_message.text.append(decoded != nullptr ? decoded : unfolded);
+            m_message.text.push_back('\n');
+            g_free(decoded);
+            g_free(unfolded);
+        }
+        m_message.invalid += appendConverted(block.substr(rawFrom), nullptr, m_enc, m_message.text);
+    }
+
+    void walk(GMimeObject* object, int depth) {
+        if (object == nullptr) {
+            return;
+        }
+        if (isA(object, GMIME_TYPE_MESSAGE_PART)) {
+            GMimeMessage* inner = g_mime_message_part_get_message(reinterpret_cast<GMimeMessagePart*>(object));
+            if (inner == nullptr) {
+                return;
+            }
+            gchar* headers = g_mime_object_get_headers(reinterpret_cast<GMimeObject*>(inner), nullptr);
+            if (headers != nullptr) {
+                endLine(m_message.text);
+                appendHeaders(headers);
+                g_free(headers);
+            }
+            walk(g_mime_message_get_mime_part(inner), depth + 1);
+            return;
+        }
+        if (isA(object, GMIME_TYPE_MULTIPART)) {
+            auto* multipart = reinterpret_cast<GMimeMultipart*>(object);
+            const int count = g_mime_multipart_get_count(multipart);
+            if (count == 0) {
+                m_structureDamaged = true;
+            }
+            for (int i = 0; i < count; ++i) {
+                walk(g_mime_multipart_get_part(multipart, i), depth + 1);
+            }
+            return;
+        }
+        if (!isA(object, GMIME_TYPE_PART) || !isTextPart(object)) {
+            return;
+        }
+        GMimeDataWrapper* content = g_mime_part_get_content(reinterpret_cast<GMimePart*>(object));
+        if (content == nullptr) {
+            return;
+        }
+        const std::string raw = streamBytes(g_mime_data_wrapper_get_stream(content));
+        bool clean = true;
+        const std::string decoded = transferDecoded(raw, g_mime_data_wrapper_get_encoding(content), clean);
+        const char* charset = g_mime_object_get_content_type_parameter(object, "charset");
+        m_message.invalid += appendConverted(decoded, charset, m_enc, m_message.text);
+        if (!clean) {
+            m_message.invalid += appendConverted(raw, nullptr, m_enc, m_message.text);
+            m_message.damaged = true;
+        }
+    }
+
+    Encoding m_enc;
+    MailMessage& m_message;
+    GMimeParserOptions* m_options = nullptr;
+    bool m_structureDamaged = false;
+};
+
+// Where the header block of a message ends: just past its blank line, or the
+// end of the message when there is none.
+std::size_t headerEnd(std::string_view message) {
+    std::size_t at = 0;
+    while (at < message.size()) {
+        const std::string_view line = lineAt(message, at);
+        at = nextLine(message, at);
+        if (line.empty()) {
+            return at;
+        }
+    }
+    return message.size();
+}
+
+} // namespace
+
+bool looksLikeMail(std::string_view start) {
+    start = start.substr(0, kLookSize);
+    std::size_t at = 0;
+    int needed = 2;
+    if (isFromLine(lineAt(start, 0))) {
+        at = nextLine(start, 0);
+        needed = 1;
+    }
+    int known = 0;
+    bool first = true;
+    while (at < start.size()) {
+        const std::size_t lineEnd = start.find('\n', at);
+        if (lineEnd == std::string_view::npos) {
+            break; // a line cut by the end of the sample proves nothing
+        }
+        const std::string_view line = lineAt(start, at);
+        at = lineEnd + 1;
+        if (line.empty()) {
+            break;
+        }
+        if (isContinuation(line)) {
+            if (first) {
+                return false;
+            }
+            continue;
+        }
+        const std::string_view name = headerName(line);
+        if (name.empty()) {
+            return false;
+        }
+        first = false;
+        if (isMailHeader(name)) {
+            ++known;
+        }
+    }
+    return known >= needed;
+}
+
+std::string messageLabel(const MailMessage& message) {
+    std::string label;
+    if (message.inMbox) {
+        label = "message " + std::to_string(message.number);
+    }
+    if (!message.messageId.empty()) {
+        if (!label.empty()) {
+            label.push_back(' ');
+        }
+        label += "<" + message.messageId + ">";
+    }
+    return label;
+}
+
+bool readMail(std::string_view bytes, Encoding enc, const std::function<void(MailMessage&&)>& onMessage,
+              const JobContext& ctx) {
+    initGMime();
+    const bool mbox = isFromLine(lineAt(bytes, 0));
+    std::size_t start = 0;
+    std::size_t number = 0;
+    while (start < bytes.size() || number == 0) {
+        if (ctx.stopRequested()) {
+            return false;
+        }
+        // The message runs to the next mbox "From " line, or to the end.
+        std::size_t end = bytes.size();
+        std::size_t body = start;
+        if (mbox) {
+            body = nextLine(bytes, start);
+            for (std::size_t nl = bytes.find("\nFrom ", body); nl != std::string_view::npos;
+                 nl = bytes.find("\nFrom ", nl + 1)) {
+                if (isFromLine(lineAt(bytes, nl + 1))) {
+                    end = nl + 1;
+                    break;
+                }
+            }
+        }
+        const std::string_view message = bytes.substr(body, end - body);
+        const std::size_t headersLength = headerEnd(message);
+        MailMessage out;
+        out.number = ++number;
+        out.inMbox = mbox;
+        out.end = end;
+        MessageReader reader(enc, out);
+        reader.read(bytes.substr(start, body - start + headersLength), message, headersLength);
+        onMessage(std::move(out));
+        ctx.yieldNow();
+        start = end;
+    }
+    return true;
+}
+
+} // namespace quillon::mailSource

@@ -205,7 +205,7 @@ bool iconvToUtf8(std::string_view bytes, const char* charset, std::string& out, 
     }
     char* in = const_cast<char*>(bytes.data());
     std::size_t inLeft = bytes.size();
-    std::array<char, 16384> buffer{};
+    std::array<char, 16384> buffer; // NOLINT: filled by iconv before it is read
     while (true) {
         char* outPtr = buffer.data();
         std::size_t outLeft = buffer.size();
@@ -295,17 +295,19 @@ std::string streamBytes(GMimeStream* stream) {
     }
     g_mime_stream_reset(stream);
     const gint64 length = g_mime_stream_length(stream);
-    if (length > 0) {
-        bytes.reserve(static_cast<std::size_t>(length));
-    }
-    std::array<char, 65536> buffer{};
+    std::size_t have = 0;
+    bytes.resize(length > 0 ? static_cast<std::size_t>(length) : 4096);
     while (true) {
-        const ssize_t n = g_mime_stream_read(stream, buffer.data(), buffer.size());
+        if (have == bytes.size()) {
+            bytes.resize(bytes.size() * 2);
+        }
+        const ssize_t n = g_mime_stream_read(stream, bytes.data() + have, bytes.size() - have);
         if (n <= 0) {
             break;
         }
-        bytes.append(buffer.data(), static_cast<std::size_t>(n));
+        have += static_cast<std::size_t>(n);
     }
+    bytes.resize(have);
     return bytes;
 }
 
@@ -394,20 +396,21 @@ public:
     MessageReader(const MessageReader&) = delete;
     MessageReader& operator=(const MessageReader&) = delete;
 
-    void read(std::string_view headerBlock, std::string_view bytes, std::size_t bodyStart) {
-        appendHeaders(headerBlock);
-        Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
-        Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-        g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-        Ref<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), m_options));
-        if (message == nullptr) {
+    // `stream` holds `bytes`, the message without its mbox "From " line;
+    // `headerBlock` is its header block with that line.
+    void read(std::string_view headerBlock, std::string_view bytes, std::size_t bodyStart, GMimeParser* parser,
+              GMimeStream* stream) {
+        appendHeaders(headerBlock, &m_message.messageId);
+        // The top entity is read as a MIME part, not a message: its headers
+        // are taken from the raw block above, and GMime need not parse the
+        // address lists and the date of every message.
+        g_mime_parser_init_with_stream(parser, stream);
+        g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
+        Ref<GMimeObject> top(g_mime_parser_construct_part(parser, m_options));
+        if (top == nullptr) {
             m_structureDamaged = true;
         } else {
-            const char* id = g_mime_message_get_message_id(message.get());
-            if (id != nullptr) {
-                m_message.messageId = id;
-            }
-            walk(g_mime_message_get_mime_part(message.get()), 0);
+            walk(top.get(), 0);
         }
         if (m_structureDamaged && bodyStart < bytes.size()) {
             // What the parser could not place may hold addresses: scan the
@@ -421,7 +424,8 @@ public:
 private:
     // The header block as it is written, except that a field holding encoded
     // words ("=?charset?B?...?=") is given decoded, as a mail reader shows it.
-    void appendHeaders(std::string_view block) {
+    // Sets `messageId`, when given, to the block's Message-ID.
+    void appendHeaders(std::string_view block, std::string* messageId = nullptr) {
         std::size_t at = 0;
         std::size_t rawFrom = 0; // start of the fields not yet appended
         while (at < block.size()) {
@@ -432,6 +436,12 @@ private:
             }
             const std::string_view field = block.substr(fieldStart, at - fieldStart);
             const std::string_view name = headerName(lineAt(block, fieldStart));
+            if (messageId != nullptr && name.size() == 10 && lowered(name) == "message-id") {
+                const std::string value(field.substr(name.size() + 1));
+                gchar* id = g_mime_utils_decode_message_id(value.c_str());
+                *messageId = id != nullptr ? id : "";
+                g_free(id);
+            }
             if (name.empty() || field.find("=?") == std::string_view::npos) {
                 continue;
             }
@@ -503,6 +513,43 @@ private:
     MailMessage& m_message;
     GMimeParserOptions* m_options = nullptr;
     bool m_structureDamaged = false;
+};
+
+// The whole source as one GMime stream, without a copy: the messages are
+// read through substreams of it. GByteArray counts in 32 bits, so a source of
+// 4 GB or more gets no stream and each message is copied into one of its own.
+class SourceStream {
+public:
+    explicit SourceStream(std::string_view bytes) {
+        if (bytes.empty() || bytes.size() >= 0xFFFFFFFFU) {
+            return;
+        }
+        // GMime only reads the array; it never owns or frees our bytes.
+        m_array = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(bytes.data())), bytes.size());
+        m_stream = g_mime_stream_mem_new_with_byte_array(m_array);
+        g_mime_stream_mem_set_owner(reinterpret_cast<GMimeStreamMem*>(m_stream), FALSE);
+    }
+    ~SourceStream() {
+        if (m_stream != nullptr) {
+            g_object_unref(m_stream);
+            g_byte_array_steal(m_array, nullptr); // the bytes stay the caller's
+            g_byte_array_unref(m_array);
+        }
+    }
+    SourceStream(const SourceStream&) = delete;
+    SourceStream& operator=(const SourceStream&) = delete;
+
+    // A stream of the bytes from `start` to `end` (the caller unrefs it).
+    GMimeStream* part(std::string_view bytes, std::size_t start, std::size_t end) const {
+        if (m_stream != nullptr) {
+            return g_mime_stream_substream(m_stream, static_cast<gint64>(start), static_cast<gint64>(end));
+        }
+        return g_mime_stream_mem_new_with_buffer(bytes.data() + start, end - start);
+    }
+
+private:
+    GByteArray* m_array = nullptr;
+    GMimeStream* m_stream = nullptr;
 };
 
 // Where the header block of a message ends: just past its blank line, or the
@@ -577,6 +624,8 @@ bool readMail(std::string_view bytes, Encoding enc, const std::function<void(Mai
               const JobContext& ctx) {
     initGMime();
     const bool mbox = isFromLine(lineAt(bytes, 0));
+    const SourceStream source(bytes);
+    const Ref<GMimeParser> parser(g_mime_parser_new());
     std::size_t start = 0;
     std::size_t number = 0;
     while (start < bytes.size() || number == 0) {
@@ -602,8 +651,10 @@ bool readMail(std::string_view bytes, Encoding enc, const std::function<void(Mai
         out.number = ++number;
         out.inMbox = mbox;
         out.end = end;
+        const Ref<GMimeStream> stream(source.part(bytes, body, end));
         MessageReader reader(enc, out);
-        reader.read(bytes.substr(start, body - start + headersLength), message, headersLength);
+        reader.read(bytes.substr(start, body - start + headersLength), message, headersLength, parser.get(),
+                    stream.get());
         onMessage(std::move(out));
         ctx.yieldNow();
         start = end;

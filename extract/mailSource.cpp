@@ -8,9 +8,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 // GMime is a GObject library: its objects are reference-counted C structures
 // and its type checks are macros full of C casts. This file keeps all of it;
@@ -566,6 +572,186 @@ std::size_t headerEnd(std::string_view message) {
     return message.size();
 }
 
+// Where one message lies in the source: from its mbox "From " line (or its
+// first header), through its header block, to its end.
+struct Span {
+    std::size_t start = 0;
+    std::size_t body = 0; // past the mbox "From " line (start when there is none)
+    std::size_t end = 0;
+};
+
+// A single message, or the messages of an mbox, each running to the next
+// "From " line. Never empty: an empty source is one empty message.
+std::vector<Span> splitMessages(std::string_view bytes, bool mbox) {
+    std::vector<Span> spans;
+    if (!mbox) {
+        spans.push_back({0, 0, bytes.size()});
+        return spans;
+    }
+    std::size_t start = 0;
+    while (start < bytes.size() || spans.empty()) {
+        Span span{start, nextLine(bytes, start), bytes.size()};
+        for (std::size_t nl = bytes.find("\nFrom ", span.body); nl != std::string_view::npos;
+             nl = bytes.find("\nFrom ", nl + 1)) {
+            if (isFromLine(lineAt(bytes, nl + 1))) {
+                span.end = nl + 1;
+                break;
+            }
+        }
+        spans.push_back(span);
+        start = span.end;
+    }
+    return spans;
+}
+
+// What reading messages needs, one per thread: GMime objects are not shared.
+class Parsing {
+public:
+    Parsing(std::string_view bytes, Encoding enc, bool mbox)
+        : m_bytes(bytes), m_enc(enc), m_mbox(mbox), m_source(bytes), m_parser(g_mime_parser_new()) {}
+
+    MailMessage read(const Span& span, std::size_t number) {
+        const std::string_view message = m_bytes.substr(span.body, span.end - span.body);
+        const std::size_t headersLength = headerEnd(message);
+        MailMessage out;
+        out.number = number;
+        out.inMbox = m_mbox;
+        out.end = span.end;
+        const Ref<GMimeStream> stream(m_source.part(m_bytes, span.body, span.end));
+        MessageReader reader(m_enc, out);
+        reader.read(m_bytes.substr(span.start, span.body - span.start + headersLength), message, headersLength,
+                    m_parser.get(), stream.get());
+        return out;
+    }
+
+private:
+    std::string_view m_bytes;
+    Encoding m_enc;
+    bool m_mbox;
+    SourceStream m_source;
+    Ref<GMimeParser> m_parser;
+};
+
+// Messages are read in chunks of this many; at most a few chunks per thread
+// wait to be handed on.
+constexpr std::size_t kChunk = 16;
+
+// The messages of a large mbox read on several threads, handed on in file
+// order on the calling thread.
+bool readInParallel(std::string_view bytes, const std::vector<Span>& spans, bool mbox, Encoding enc, unsigned threads,
+                    const std::function<void(MailMessage&&)>& onMessage, const JobContext& ctx) {
+    const std::size_t chunks = (spans.size() + kChunk - 1) / kChunk;
+    const std::size_t window = std::size_t{threads} * 3;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::vector<MailMessage>> ready(chunks);
+    std::vector<char> done(chunks, 0);
+    std::size_t next = 0;      // the next chunk to claim
+    std::size_t delivered = 0; // chunks handed on
+    bool quit = false;
+    std::exception_ptr failure;
+
+    const auto work = [&] {
+        try {
+            Parsing parsing(bytes, enc, mbox);
+            while (true) {
+                std::size_t chunk = 0;
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return quit || next >= chunks || next < delivered + window; });
+                    if (quit || next >= chunks) {
+                        return;
+                    }
+                    chunk = next++;
+                }
+                std::vector<MailMessage> messages;
+                const std::size_t last = std::min(spans.size(), (chunk + 1) * kChunk);
+                for (std::size_t i = chunk * kChunk; i < last && !ctx.stopRequested(); ++i) {
+                    messages.push_back(parsing.read(spans[i], i + 1));
+                }
+                {
+                    const std::lock_guard lock(mutex);
+                    ready[chunk] = std::move(messages);
+                    done[chunk] = 1;
+                }
+                changed.notify_all();
+            }
+        } catch (...) {
+            {
+                const std::lock_guard lock(mutex);
+                failure = std::current_exception();
+                quit = true;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    // The workers are told to end and joined however this thread leaves.
+    struct Joiner {
+        std::vector<std::thread>& workers;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& quit;
+        ~Joiner() {
+            {
+                const std::lock_guard lock(mutex);
+                quit = true;
+            }
+            changed.notify_all();
+            for (std::thread& t : workers) {
+                t.join();
+            }
+        }
+    } joiner{workers, mutex, changed, quit};
+    for (unsigned i = 0; i < threads; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer threads than hoped: the others do it all
+        }
+    }
+    if (workers.empty()) {
+        // No thread to be had: read them all here.
+        Parsing parsing(bytes, enc, mbox);
+        for (std::size_t i = 0; i < spans.size(); ++i) {
+            if (ctx.stopRequested()) {
+                return false;
+            }
+            onMessage(parsing.read(spans[i], i + 1));
+            ctx.yieldNow();
+        }
+        return true;
+    }
+
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+        std::vector<MailMessage> messages;
+        {
+            std::unique_lock lock(mutex);
+            // STOP is no signal of the condition: look at it now and then.
+            while (!done[chunk] && !failure && !ctx.stopRequested()) {
+                changed.wait_for(lock, std::chrono::milliseconds(20));
+            }
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
+            if (!done[chunk]) {
+                return false; // stopped
+            }
+            messages = std::move(ready[chunk]);
+            delivered = chunk + 1;
+        }
+        changed.notify_all();
+        for (MailMessage& m : messages) {
+            if (ctx.stopRequested()) {
+                return false;
+            }
+            onMessage(std::move(m));
+            ctx.yieldNow();
+        }
+    }
+    return !ctx.stopRequested();
+}
+
 } // namespace
 
 bool looksLikeMail(std::string_view start) {
@@ -624,40 +810,18 @@ bool readMail(std::string_view bytes, Encoding enc, const std::function<void(Mai
               const JobContext& ctx) {
     initGMime();
     const bool mbox = isFromLine(lineAt(bytes, 0));
-    const SourceStream source(bytes);
-    const Ref<GMimeParser> parser(g_mime_parser_new());
-    std::size_t start = 0;
-    std::size_t number = 0;
-    while (start < bytes.size() || number == 0) {
+    const std::vector<Span> spans = splitMessages(bytes, mbox);
+    const unsigned threads = std::min(4U, std::thread::hardware_concurrency());
+    if (threads >= 2 && spans.size() >= 4 * kChunk) {
+        return readInParallel(bytes, spans, mbox, enc, threads, onMessage, ctx);
+    }
+    Parsing parsing(bytes, enc, mbox);
+    for (std::size_t i = 0; i < spans.size(); ++i) {
         if (ctx.stopRequested()) {
             return false;
         }
-        // The message runs to the next mbox "From " line, or to the end.
-        std::size_t end = bytes.size();
-        std::size_t body = start;
-        if (mbox) {
-            body = nextLine(bytes, start);
-            for (std::size_t nl = bytes.find("\nFrom ", body); nl != std::string_view::npos;
-                 nl = bytes.find("\nFrom ", nl + 1)) {
-                if (isFromLine(lineAt(bytes, nl + 1))) {
-                    end = nl + 1;
-                    break;
-                }
-            }
-        }
-        const std::string_view message = bytes.substr(body, end - body);
-        const std::size_t headersLength = headerEnd(message);
-        MailMessage out;
-        out.number = ++number;
-        out.inMbox = mbox;
-        out.end = end;
-        const Ref<GMimeStream> stream(source.part(bytes, body, end));
-        MessageReader reader(enc, out);
-        reader.read(bytes.substr(start, body - start + headersLength), message, headersLength, parser.get(),
-                    stream.get());
-        onMessage(std::move(out));
+        onMessage(parsing.read(spans[i], i + 1));
         ctx.yieldNow();
-        start = end;
     }
     return true;
 }

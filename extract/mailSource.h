@@ -44,8 +44,10 @@ std::string messageLabel(const MailMessage& message);
 // Reads a mail source and calls `onMessage` once per message, in file order.
 // A part (or a header block) that declares no charset is converted from `enc`
 // (with None, from the encoding guessed from that part's own bytes).
-// Attachments that are not text are skipped. ctx.stop is seen between
-// messages; returns false when it ended the reading.
+// Attachments that are not text are skipped. The messages of a large mbox
+// are read on a few threads of their own, but `onMessage` is always called on
+// the calling thread, in file order. ctx.stop is seen between messages;
+// returns false when it ended the reading.
 bool readMail(std::string_view bytes, Encoding enc, const std::function<void(MailMessage&&)>& onMessage,
               const JobContext& ctx = {});
 

@@ -7,6 +7,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <string>
@@ -305,6 +306,27 @@ TEST(MailSource, MboxOfMixedMessages) {
     ASSERT_EQ(ends.size(), 3U);
     EXPECT_EQ(mbox.substr(ends[0], 17), "From MAILER-DAEMO");
     EXPECT_EQ(ends[2], mbox.size());
+
+    // Many messages are read on several threads and still handed on in
+    // file order, each as it would be read alone.
+    std::string many;
+    std::vector<std::set<std::string>> wantMany;
+    for (int i = 0; i < 150; ++i) {
+        many += mbox;
+        wantMany.insert(wantMany.end(), want.begin(), want.end());
+    }
+    std::vector<std::set<std::string>> gotMany;
+    std::vector<std::size_t> numbers;
+    EXPECT_TRUE(mail::readMail(many, Encoding::ShiftJIS, [&](mail::MailMessage&& m) {
+        numbers.push_back(m.number);
+        gotMany.emplace_back();
+        pipeline::extractAddresses(m.text, [&](std::string_view a) { gotMany.back().emplace(a); });
+    }));
+    EXPECT_EQ(gotMany, wantMany);
+    ASSERT_EQ(numbers.size(), 450U);
+    EXPECT_EQ(numbers.front(), 1U);
+    EXPECT_EQ(numbers.back(), 450U);
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
 
     // A stop before the first message reads none.
     std::atomic<bool> stop{true};

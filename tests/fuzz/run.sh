@@ -12,7 +12,7 @@ seconds="${1:-12}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(prefs refer scan conv list)
+  targets=(prefs refer scan conv list mail)
 fi
 build_dir="${FUZZ_BUILD_DIR:-build-fuzz}"
 

@@ -460,7 +460,16 @@ private:
             endLine(m_message.text);
             m_message.text.append(name);
             m_message.text.append(":");
-            m_message.text.append(decoded != nullptr ? decoded : unfolded);
+            // GMime leaves 8-bit bytes outside the encoded words as they
+            // are: whatever is not UTF-8 becomes U+FFFD.
+            const std::string_view value8 = decoded != nullptr ? decoded : unfolded;
+            if (convModule::isValidUtf8(value8)) {
+                m_message.text.append(value8);
+            } else {
+                const convModule::ConvResult repaired = convModule::convToUTF8(value8, Encoding::UTF8);
+                m_message.text.append(repaired.text);
+                m_message.invalid += repaired.invalid;
+            }
             m_message.text.push_back('\n');
             g_free(decoded);
             g_free(unfolded);

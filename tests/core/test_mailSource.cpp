@@ -1,5 +1,6 @@
 // Hand-made mails read as a mail reader shows them: which addresses their
 // texts give, and that their Japanese text comes out right.
+#include "extract/convModule.h"
 #include "extract/mailSource.h"
 #include "extract/pipeline.h"
 
@@ -105,6 +106,7 @@ Read readAll(const std::string& bytes, Encoding enc = Encoding::ShiftJIS) {
     const bool finished = mail::readMail(bytes, enc, [&](mail::MailMessage&& m) {
         r.labels.push_back(mail::messageLabel(m));
         r.damaged = r.damaged || m.damaged;
+        EXPECT_TRUE(quillon::convModule::isValidUtf8(m.text));
         pipeline::extractAddresses(m.text, [&](std::string_view a) { r.addresses.emplace(a); });
         r.text += m.text;
     });
@@ -233,6 +235,13 @@ TEST(MailSource, WhatIsScanned) {
          Encoding::EucJP,
          {"from@example.org", "taro.yamada@example.jp", "hanako-suzuki@mail.example.co.jp"},
          kJapanese,
+         false},
+        {"8-bit bytes beside an encoded word",
+         "From: from@example.org\nSubject: \xf6\xac\x8a " + encodedWord("UTF-8", "件名 subj@example.jp") +
+             " \x82\xa0\n\nbody\n",
+         Encoding::ShiftJIS,
+         {"from@example.org", "subj@example.jp"},
+         "件名",
          false},
         {"damaged: the boundary never comes",
          "From: from@example.org\nContent-Type: multipart/mixed; boundary=\"AAA\"\n\n--BBB\nContent-Type: "

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <getopt.h>
 #include <limits>
+#include <mutex>
 #include <string_view>
 
 namespace quillon::cli {
@@ -48,14 +50,6 @@ std::optional<std::int32_t> positiveNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
-}
-
-// The options that take a value, by their long name.
-constexpr std::string_view kValued[] = {"encoding", "prefs",  "filter", "filter-action",
-                                        "layout",   "format", "output", "output-encoding"};
-
-bool takesValue(std::string_view name) {
-    return std::find(std::begin(kValued), std::end(kValued), name) != std::end(kValued);
 }
 
 std::string quoted(std::string_view text) {
@@ -114,6 +108,17 @@ std::string apply(Options& o, std::string_view name, std::string_view value) {
         }
     } else if (name == "blank-line" || name == "no-blank-line") {
         o.blankLine = name == "blank-line";
+    } else if (name == "line-end") {
+        const std::string v = normalized(value);
+        if (v == "cr") {
+            o.lineEnd = "\r";
+        } else if (v == "lf") {
+            o.lineEnd = "\n";
+        } else if (v == "crlf") {
+            o.lineEnd = "\r\n";
+        } else {
+            return shown + ": " + quoted(value) + " is not cr, lf or crlf";
+        }
     } else if (name == "format") {
         const std::string v = normalized(value);
         if (v != "export" && v != "tsv") {
@@ -143,23 +148,8 @@ std::string apply(Options& o, std::string_view name, std::string_view value) {
     return {};
 }
 
-std::string_view longNameOf(char shortName) {
-    switch (shortName) {
-    case 'e':
-        return "encoding";
-    case 'o':
-        return "output";
-    case 'q':
-        return "quiet";
-    case 'h':
-        return "help";
-    default:
-        return {};
-    }
-}
-
 // The combinations that cannot mean anything.
-std::string conflicts(const Options& o, bool outputEncodingGiven) {
+std::string conflicts(const Options& o, bool outputEncodingGiven, bool lineEndGiven) {
     if (o.noPrefs && !o.prefs.empty()) {
         return "--prefs and --no-prefs cannot be used together";
     }
@@ -169,6 +159,9 @@ std::string conflicts(const Options& o, bool outputEncodingGiven) {
         }
         if (o.blankLine) {
             return "--blank-line does not apply to --format tsv";
+        }
+        if (lineEndGiven) {
+            return "--line-end does not apply to --format tsv (always LF)";
         }
         if (outputEncodingGiven) {
             return "--output-encoding does not apply to --format tsv (always UTF-8)";
@@ -180,57 +173,150 @@ std::string conflicts(const Options& o, bool outputEncodingGiven) {
     return {};
 }
 
+// The options, for getopt_long. The value of an option with a short form is
+// that letter; the others count up from kLongOnly. The long names are what
+// apply() and the messages use.
+constexpr int kLongOnly = 256;
+constexpr option kOptions[] = {
+    {"encoding", required_argument, nullptr, 'e'},
+    {"prefs", required_argument, nullptr, kLongOnly + 0},
+    {"no-prefs", no_argument, nullptr, kLongOnly + 1},
+    {"dedupe", no_argument, nullptr, kLongOnly + 2},
+    {"no-dedupe", no_argument, nullptr, kLongOnly + 3},
+    {"sort", no_argument, nullptr, kLongOnly + 4},
+    {"no-sort", no_argument, nullptr, kLongOnly + 5},
+    {"check", no_argument, nullptr, kLongOnly + 6},
+    {"no-check", no_argument, nullptr, kLongOnly + 7},
+    {"filter", required_argument, nullptr, kLongOnly + 8},
+    {"filter-action", required_argument, nullptr, kLongOnly + 9},
+    {"layout", required_argument, nullptr, kLongOnly + 10},
+    {"blank-line", no_argument, nullptr, kLongOnly + 11},
+    {"no-blank-line", no_argument, nullptr, kLongOnly + 12},
+    {"line-end", required_argument, nullptr, kLongOnly + 13},
+    {"format", required_argument, nullptr, kLongOnly + 14},
+    {"output", required_argument, nullptr, 'o'},
+    {"output-encoding", required_argument, nullptr, kLongOnly + 15},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kLongOnly + 16},
+    {nullptr, 0, nullptr, 0},
+};
+// "-": paths come back in their place among the options (as value 1); ":":
+// getopt_long prints nothing and tells a missing value apart.
+constexpr char kShortOptions[] = "-:e:o:qh";
+
+const option* optionWithValue(int value) {
+    for (const option* o = kOptions; o->name != nullptr; ++o) {
+        if (o->val == value) {
+            return o;
+        }
+    }
+    return nullptr;
+}
+
+// The long options that the name given on the command line (without "--" and
+// "=value") is a prefix of; the exact name alone when it is one.
+std::vector<std::string_view> longOptionsMatching(std::string_view given) {
+    std::vector<std::string_view> matches;
+    for (const option* o = kOptions; o->name != nullptr; ++o) {
+        const std::string_view name = o->name;
+        if (name == given) {
+            return {name};
+        }
+        if (name.starts_with(given)) {
+            matches.push_back(name);
+        }
+    }
+    return matches;
+}
+
+// The message for an option getopt_long refused: `code` is what it returned,
+// `optionValue` its optopt and `lastArg` the argument it stepped over last
+// (the one that held a long option; for a short one, see below).
+std::string refusal(int code, int optionValue, std::string_view lastArg) {
+    const option* known = optionWithValue(optionValue);
+    if (code == ':') {
+        // A value is missing, so the option ended the arguments: the last one
+        // holds it, alone or at the end of a bundle (-qe).
+        const std::string shown = lastArg.starts_with("--") && known != nullptr
+                                      ? std::string("--") + known->name
+                                      : std::string("-") + static_cast<char>(optionValue);
+        return "option " + quoted(shown) + " needs a value";
+    }
+    // A known option refused with '?' was given a value it does not take
+    // (--quiet=yes): the letters of the short forms never fail that way.
+    if (known != nullptr) {
+        return "option '--" + std::string(known->name) + "' takes no value";
+    }
+    if (optionValue != 0) {
+        return "unknown option " + quoted(std::string("-") + static_cast<char>(optionValue));
+    }
+    std::string_view given = lastArg.substr(2);
+    given = given.substr(0, given.find('='));
+    const std::vector<std::string_view> matches = longOptionsMatching(given);
+    std::string shown = "--";
+    shown += given;
+    if (given.empty() || matches.size() < 2) {
+        return "unknown option " + quoted(shown);
+    }
+    std::string message = "option " + quoted(shown) + " is ambiguous (";
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        message += i == 0 ? "--" : ", --";
+        message += matches[i];
+    }
+    return message + ")";
+}
+
 } // namespace
 
 ParseResult parseArguments(const std::vector<std::string>& args) {
     ParseResult result;
     Options& o = result.options;
     bool outputEncodingGiven = false;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (optionsEnded || arg == "-" || arg.empty() || arg.front() != '-') {
-            o.inputs.emplace_back(arg);
+    bool lineEndGiven = false;
+
+    // getopt_long keeps its place in globals: one parse at a time, each from
+    // a full restart (optind 0 makes glibc forget the last one entirely).
+    static std::mutex parsing;
+    const std::lock_guard<std::mutex> lock(parsing);
+    std::vector<std::string> storage;
+    storage.reserve(args.size() + 1);
+    storage.emplace_back("quillon-extract");
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
+    for (std::string& arg : storage) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(storage.size());
+    optind = 0;
+    opterr = 0;
+
+    int code = 0;
+    while ((code = getopt_long(argc, argv.data(), kShortOptions, kOptions, nullptr)) != -1) {
+        if (code == 1) {
+            o.inputs.emplace_back(optarg);
             continue;
         }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string_view name;
-        std::optional<std::string_view> value;
-        if (arg.starts_with("--")) {
-            name = arg.substr(2);
-            if (const auto eq = name.find('='); eq != std::string_view::npos) {
-                value = name.substr(eq + 1);
-                name = name.substr(0, eq);
-            }
-        } else {
-            name = arg.size() == 2 ? longNameOf(arg[1]) : std::string_view();
-            if (name.empty()) {
-                result.error = "unknown option " + quoted(arg);
-                return result;
-            }
-        }
-        if (takesValue(name)) {
-            if (!value) {
-                if (i + 1 == args.size()) {
-                    result.error = "option " + quoted(arg) + " needs a value";
-                    return result;
-                }
-                value = args[++i];
-            }
-        } else if (value) {
-            result.error = "option '--" + std::string(name) + "' takes no value";
+        if (code == '?' || code == ':') {
+            result.error =
+                refusal(code, optopt, storage[static_cast<std::size_t>(std::clamp(optind - 1, 1, argc - 1))]);
             return result;
         }
-        result.error = apply(o, name, value.value_or(std::string_view()));
+        const option* given = optionWithValue(code);
+        result.error = apply(o, given->name, optarg != nullptr ? std::string_view(optarg) : std::string_view());
         if (!result.ok()) {
             return result;
         }
-        outputEncodingGiven = outputEncodingGiven || name == "output-encoding";
+        outputEncodingGiven = outputEncodingGiven || code == kLongOnly + 15;
+        lineEndGiven = lineEndGiven || code == kLongOnly + 13;
     }
-    result.error = conflicts(o, outputEncodingGiven);
+    // After "--": everything left is a path.
+    for (int i = optind; i < argc; ++i) {
+        o.inputs.push_back(storage[static_cast<std::size_t>(i)]);
+    }
+    result.error = conflicts(o, outputEncodingGiven, lineEndGiven);
     return result;
 }
 
@@ -265,7 +351,10 @@ Output:
                          an empty line after each line of the N-per-line layout
       --output-encoding shift_jis|utf-8
                          the encoding of the layouts (default shift_jis, the
-                         bytes of Quillon's export; line ends are CR)
+                         bytes of Quillon's export)
+      --line-end cr|lf|crlf
+                         the line end of the layouts (default cr, as Quillon
+                         exports; lf for wc, grep and most Linux tools)
       --format export|tsv
                          export: the layouts above (default); tsv: UTF-8 rows of
                          check (1 or 0), address, domain, tab-separated, LF-ended
@@ -274,8 +363,10 @@ Output:
   -h, --help             show this help
       --version          show the version
 
-Exit status: 0 when every input was read, 1 when some input could not be read
-or the output could not be written, 2 for a usage error.
+Exit status:
+  0  every input was read and the output written
+  1  some input could not be read, or the output could not be written
+  2  a usage error
 )";
 }
 

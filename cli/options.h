@@ -29,6 +29,7 @@ struct Options {
     std::optional<std::int32_t> layout;  // export layout code 4, 6 or 14
     std::optional<std::int32_t> perLine; // n of layout 14
     std::optional<bool> blankLine;       // needYohaku
+    std::string lineEnd = "\r";          // the line end of the export layouts: CR (as the window writes), LF or CRLF
 
     OutputFormat format = OutputFormat::Export;
     bool utf8Output = false; // the export layouts in UTF-8 instead of Shift_JIS
@@ -45,9 +46,11 @@ struct ParseResult {
     bool ok() const { return error.empty(); }
 };
 
-// Parses the arguments that follow the program name. Options and paths may
-// be mixed; "--" ends the options. A value follows its option as the next
-// argument or after "=" (--layout=3).
+// Parses the arguments that follow the program name, as getopt_long does:
+// options and paths may be mixed and "--" ends the options; short options
+// may be bundled (-qe utf-8) and take their value attached (-eutf-8) or as
+// the next argument; a long option may be shortened to any unambiguous
+// prefix (--enc) and takes its value after "=" or as the next argument.
 ParseResult parseArguments(const std::vector<std::string>& args);
 
 // The text of --help and of --version, each ending in a line end.

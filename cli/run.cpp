@@ -568,7 +568,7 @@ int run(const Options& o, RunIo& io) {
         bytes = tsvText(rows);
     } else {
         std::optional<std::string> text =
-            listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku);
+            listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku, o.lineEnd);
         if (!text && !rows.empty()) {
             reporter.warning("the export layout code " + std::to_string(settings.prefN[4]) +
                              " of the preferences is not 4, 6 or 14: nothing written (see --layout)");

@@ -18,12 +18,12 @@ std::size_t addressBytes(const std::vector<AddressRow>& rows) {
 
 } // namespace
 
-std::string writeAsLine(const std::vector<AddressRow>& rows) {
+std::string writeAsLine(const std::vector<AddressRow>& rows, std::string_view lineEnd) {
     std::string text;
-    text.reserve(addressBytes(rows) + rows.size() * kLineEnd.size());
+    text.reserve(addressBytes(rows) + rows.size() * lineEnd.size());
     for (const auto& row : rows) {
         text += address(row);
-        text += kLineEnd;
+        text += lineEnd;
     }
     return text;
 }
@@ -40,19 +40,20 @@ std::string writeAsComma(const std::vector<AddressRow>& rows) {
     return text;
 }
 
-std::string writeAsLineComma(const std::vector<AddressRow>& rows, std::int32_t n, bool needYohaku) {
+std::string writeAsLineComma(const std::vector<AddressRow>& rows, std::int32_t n, bool needYohaku,
+                             std::string_view lineEnd) {
     // Lines of n addresses in order; the last line (which holds the last row,
     // possibly alone) has no line end. n below 1 would never fill a line.
     const std::size_t perLine = n < 1 ? 1 : static_cast<std::size_t>(n);
-    const std::size_t lineEnd = kLineEnd.size() * (needYohaku ? 2 : 1);
+    const std::size_t lineEndBytes = lineEnd.size() * (needYohaku ? 2 : 1);
     std::string text;
-    text.reserve(addressBytes(rows) + rows.size() * (1 + lineEnd));
+    text.reserve(addressBytes(rows) + rows.size() * (1 + lineEndBytes));
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (r > 0) {
             if (r % perLine == 0) {
-                text += kLineEnd;
+                text += lineEnd;
                 if (needYohaku) {
-                    text += kLineEnd;
+                    text += lineEnd;
                 }
             } else {
                 text += ',';
@@ -64,17 +65,17 @@ std::string writeAsLineComma(const std::vector<AddressRow>& rows, std::int32_t n
 }
 
 std::optional<std::string> buildExportText(const std::vector<AddressRow>& rows, std::int32_t layoutCode, std::int32_t n,
-                                           bool needYohaku) {
+                                           bool needYohaku, std::string_view lineEnd) {
     if (rows.empty()) {
         return std::nullopt;
     }
     switch (layoutCode) {
     case 4:
-        return writeAsLine(rows);
+        return writeAsLine(rows, lineEnd);
     case 6:
         return writeAsComma(rows);
     case 14:
-        return writeAsLineComma(rows, n, needYohaku);
+        return writeAsLineComma(rows, n, needYohaku, lineEnd);
     default:
         return std::nullopt;
     }

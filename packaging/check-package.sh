@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it: the files it holds, its control
 # fields and dependencies, the menu entry and the AppStream metainfo as
-# installed, and that apt would accept it.
+# installed, the manual pages, the bash completion, the copyright file and the
+# changelog, lintian's verdict, and that apt would accept it.
 # Usage: packaging/check-package.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_dir=$PWD
 build_dir="${1:-build}"
 
-tools=(dpkg-dev desktop-file-utils appstream)
+tools=(dpkg-dev desktop-file-utils appstream lintian man-db bash-completion)
 scripts/ensure-packages.sh "${tools[@]}"
 
 echo "== build"
@@ -42,10 +43,12 @@ dpkg-deb -c "$deb" | tee "$work/contents.txt"
 awk '$1 ~ /^-/ {print $NF}' "$work/contents.txt" | sort >"$work/files.txt"
 {
     echo ./usr/bin/quillon
-    # The command-line extractor, once the build makes one.
-    if [ -n "$(find "$build_dir" -name quillon-extract -type f -perm -u+x -not -path '*/CMakeFiles/*' -print -quit)" ]; then
-        echo ./usr/bin/quillon-extract
-    fi
+    echo ./usr/bin/quillon-extract
+    echo ./usr/share/man/man1/quillon.1.gz
+    echo ./usr/share/man/man1/quillon-extract.1.gz
+    echo ./usr/share/bash-completion/completions/quillon-extract
+    echo ./usr/share/doc/quillon/copyright
+    echo ./usr/share/doc/quillon/changelog.gz
     echo ./usr/share/applications/org.quillon.Quillon.desktop
     echo ./usr/share/metainfo/org.quillon.Quillon.metainfo.xml
     echo ./usr/share/icons/hicolor/scalable/apps/quillon.svg
@@ -84,6 +87,10 @@ exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 [ -x "$tree/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not a program of the package"
 icon_name=$(sed -n 's/^Icon=//p' "$desktop")
 [ -f "$tree/usr/share/icons/hicolor/48x48/apps/$icon_name.png" ] || fail "Icon=$icon_name has no 48x48 icon"
+# One main category, so that a menu shows the entry once.
+main_categories=$(sed -n 's/^Categories=//p' "$desktop" | tr ';' '\n' |
+    grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
+[ "$main_categories" -eq 1 ] || fail "the menu entry names $main_categories main categories, not one"
 grep -q 'Name\[ja\]=' "$desktop" && grep -q 'Comment\[ja\]=' "$desktop" || fail "no Japanese name or comment"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo names no release $version"
 grep -q 'xml:lang="ja"' "$metainfo" || fail "the metainfo has no Japanese text"
@@ -92,6 +99,55 @@ grep -q 'setDesktopFileName(QStringLiteral("org.quillon.Quillon"))' "$root_dir/u
     fail "ui/App.cpp does not name the desktop file org.quillon.Quillon"
 if ldd "$tree/usr/bin/quillon" | grep 'not found'; then
     fail "libraries not found"
+fi
+
+echo "== manual pages, completion, copyright, changelog"
+for page in quillon quillon-extract; do
+    gz="$tree/usr/share/man/man1/$page.1.gz"
+    gzip -t "$gz" || fail "$page.1.gz is not gzipped"
+    # Rendered as man would, with groff's warnings shown.
+    rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$gz" 2>"$work/man-$page.log") || fail "man cannot show $page"
+    if [ -s "$work/man-$page.log" ]; then
+        cat "$work/man-$page.log"
+        fail "man warns about $page.1"
+    fi
+    grep -q "^NAME" <<<"$rendered" && grep -q "$page - " <<<"$rendered" || fail "$page.1 has no NAME line"
+done
+# The extractor's page is its --help: every option is in it.
+extract_page=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$tree/usr/share/man/man1/quillon-extract.1.gz" 2>/dev/null)
+for option in $("$tree/usr/bin/quillon-extract" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -q -- "$option" <<<"$extract_page" || fail "the manual page lacks $option"
+done
+# The completion offers every long option of --help, and the values of one.
+completion="$tree/usr/share/bash-completion/completions/quillon-extract"
+complete_words() {
+    # shellcheck disable=SC1090,SC1091
+    bash -c 'source /usr/share/bash-completion/bash_completion; source "$1"; shift
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+        _quillon_extract quillon-extract "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$@"
+}
+offered=$(complete_words quillon-extract --)
+for option in $("$tree/usr/bin/quillon-extract" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -qx -- "$option" <<<"$offered" || fail "the completion does not offer $option"
+done
+[ "$(complete_words quillon-extract --line-end c | sort | tr '\n' ' ')" = "cr crlf " ] ||
+    fail "the completion does not offer the values of --line-end"
+copyright="$tree/usr/share/doc/quillon/copyright"
+head -1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "the copyright file is not in the machine-readable format"
+grep -q '^License: Expat' "$copyright" || fail "the copyright file names no MIT (Expat) licence"
+cmp -s <(sed -n '/^Permission/,$p' LICENSE) <(sed -n '/^License: Expat$/,$p' "$copyright" | sed -n '/Permission/,$p' |
+    sed 's/^ //; s/^\.$//') || fail "the copyright file's licence text differs from LICENSE"
+changelog="$tree/usr/share/doc/quillon/changelog.gz"
+[ "$(zcat "$changelog" | dpkg-parsechangelog -l- -S Version)" = "$version" ] ||
+    fail "the changelog's latest entry is not version $version"
+grep -q '<project_license>MIT</project_license>' "$metainfo" || fail "the metainfo names no MIT licence"
+
+echo "== lintian"
+lintian --no-tag-display-limit "$deb" | tee "$work/lintian.log" || true
+if grep -q '^E:' "$work/lintian.log"; then
+    fail "lintian reports errors"
 fi
 
 echo "== apt would install it"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the Quillon window.
+# Installs what the window needs (Debian 12, only the packages that are
+# missing), builds the window alone into build-app/ and starts it. Arguments
+# go to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh build
-exec build/quillon
+scripts/setup.sh --app build-app
+exec build-app/quillon "$@"

@@ -49,6 +49,13 @@ aboutWindow::aboutWindow(QWidget* parent) : QDialog(parent) {
     appIcon->setGeometry(pt(20), pt(138), pt(48), pt(48));
     appIcon->setPixmap(QApplication::windowIcon().pixmap(QSize(pt(48), pt(48))));
 
+    // Who holds the copyright and under which licence, beside the icon.
+    auto* licenseText = new QLabel(QStringLiteral("© 2026 The Quillon developers\nMITライセンス"), this);
+    licenseText->setObjectName(QStringLiteral("licenseText"));
+    licenseText->setGeometry(pt(76), pt(142), pt(220), pt(40));
+    licenseText->setFont(japaneseFont(10));
+    licenseText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
     // "閉じる" (Ctrl+W) closes this window while it is in front.
     auto* closeitem = new QAction(QStringLiteral("閉じる"), this);
     closeitem->setObjectName(QStringLiteral("closeitem"));

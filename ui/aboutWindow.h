@@ -6,7 +6,7 @@ class QLabel;
 
 namespace quillon {
 
-// The about box: the application's name, what it does, and its version.
+// The about box: the application's name, what it does, its version and licence.
 class aboutWindow : public QDialog {
     Q_OBJECT
 public:

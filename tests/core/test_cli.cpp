@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -167,29 +168,93 @@ TEST_P(BadArguments, AreRefusedWithAClearMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, BadArguments,
-    ::testing::Values(BadArgs{"NoInput", {}, "no input given"},
-                      BadArgs{"OnlyOptions", {"--no-sort", "--quiet"}, "no input given"},
-                      BadArgs{"UnknownLong", {"--bogus", "x"}, "unknown option '--bogus'"},
-                      BadArgs{"UnknownShort", {"-z", "x"}, "unknown option '-z'"},
-                      BadArgs{"GluedShorts", {"-qh", "x"}, "unknown option '-qh'"},
-                      BadArgs{"UnknownEncoding", {"--encoding", "latin1", "x"}, "unknown encoding 'latin1'"},
-                      BadArgs{"MissingValue", {"x", "--encoding"}, "option '--encoding' needs a value"},
-                      BadArgs{"MissingShortValue", {"x", "-o"}, "option '-o' needs a value"},
-                      BadArgs{"LayoutZero", {"--layout", "0", "x"}, "'0' is not line, comma or a number"},
-                      BadArgs{"LayoutNegative", {"--layout=-2", "x"}, "'-2' is not line, comma"},
-                      BadArgs{"LayoutTrailingText", {"--layout", "3x", "x"}, "'3x' is not line"},
-                      BadArgs{"LayoutTooLarge", {"--layout", "99999999999", "x"}, "is not line, comma"},
-                      BadArgs{"FilterAction", {"--filter-action", "delete", "x"}, "'delete' is not remove or check"},
-                      BadArgs{"Format", {"--format", "csv", "x"}, "'csv' is not export or tsv"},
-                      BadArgs{"OutputEncoding", {"--output-encoding", "euc-jp", "x"}, "is not shift_jis or utf-8"},
-                      BadArgs{"EmptyOutput", {"--output=", "x"}, "--output needs a file name"},
-                      BadArgs{"ValueOnAFlag", {"--quiet=yes", "x"}, "option '--quiet' takes no value"},
-                      BadArgs{"PrefsAndNoPrefs", {"--prefs", "p", "--no-prefs", "x"}, "cannot be used together"},
-                      BadArgs{"TsvWithLayout", {"--format", "tsv", "--layout", "line", "x"}, "--layout does not apply"},
-                      BadArgs{"TsvWithBlankLine", {"--blank-line", "--format=tsv", "x"}, "--blank-line does not"},
-                      BadArgs{"TsvWithEncoding",
-                              {"--format", "tsv", "--output-encoding", "shift_jis", "x"},
-                              "--output-encoding does not apply"}));
+    ::testing::Values(
+        BadArgs{"NoInput", {}, "no input given"}, BadArgs{"OnlyOptions", {"--no-sort", "--quiet"}, "no input given"},
+        BadArgs{"UnknownLong", {"--bogus", "x"}, "unknown option '--bogus'"},
+        BadArgs{"UnknownShort", {"-z", "x"}, "unknown option '-z'"},
+        BadArgs{"UnknownShortInABundle", {"-qz", "x"}, "unknown option '-z'"},
+        BadArgs{"UnknownLongPrefix", {"--quiets", "x"}, "unknown option '--quiets'"},
+        BadArgs{"AmbiguousPrefix", {"--out", "f", "x"}, "'--out' is ambiguous (--output, --output-encoding)"},
+        BadArgs{"AmbiguousNo", {"--no-", "x"}, "'--no-' is ambiguous"},
+        BadArgs{"MissingValueInABundle", {"x", "-qe"}, "option '-e' needs a value"},
+        BadArgs{"MissingValueOfAPrefix", {"x", "--enc"}, "option '--encoding' needs a value"},
+        BadArgs{"ValueOnAFlagPrefix", {"--qu=yes", "x"}, "option '--quiet' takes no value"},
+        BadArgs{"LineEnd", {"--line-end", "nl", "x"}, "--line-end: 'nl' is not cr, lf or crlf"},
+        BadArgs{"TsvWithLineEnd", {"--format", "tsv", "--line-end", "lf", "x"}, "--line-end does not apply"},
+        BadArgs{"UnknownEncoding", {"--encoding", "latin1", "x"}, "unknown encoding 'latin1'"},
+        BadArgs{"MissingValue", {"x", "--encoding"}, "option '--encoding' needs a value"},
+        BadArgs{"MissingShortValue", {"x", "-o"}, "option '-o' needs a value"},
+        BadArgs{"LayoutZero", {"--layout", "0", "x"}, "'0' is not line, comma or a number"},
+        BadArgs{"LayoutNegative", {"--layout=-2", "x"}, "'-2' is not line, comma"},
+        BadArgs{"LayoutTrailingText", {"--layout", "3x", "x"}, "'3x' is not line"},
+        BadArgs{"LayoutTooLarge", {"--layout", "99999999999", "x"}, "is not line, comma"},
+        BadArgs{"FilterAction", {"--filter-action", "delete", "x"}, "'delete' is not remove or check"},
+        BadArgs{"Format", {"--format", "csv", "x"}, "'csv' is not export or tsv"},
+        BadArgs{"OutputEncoding", {"--output-encoding", "euc-jp", "x"}, "is not shift_jis or utf-8"},
+        BadArgs{"EmptyOutput", {"--output=", "x"}, "--output needs a file name"},
+        BadArgs{"ValueOnAFlag", {"--quiet=yes", "x"}, "option '--quiet' takes no value"},
+        BadArgs{"PrefsAndNoPrefs", {"--prefs", "p", "--no-prefs", "x"}, "cannot be used together"},
+        BadArgs{"TsvWithLayout", {"--format", "tsv", "--layout", "line", "x"}, "--layout does not apply"},
+        BadArgs{"TsvWithBlankLine", {"--blank-line", "--format=tsv", "x"}, "--blank-line does not"},
+        BadArgs{"TsvWithEncoding",
+                {"--format", "tsv", "--output-encoding", "shift_jis", "x"},
+                "--output-encoding does not apply"}));
+
+// The forms getopt_long accepts mean what the spelled-out arguments mean.
+struct OptionForm {
+    std::vector<std::string> args;
+    std::vector<std::string> spelledOut;
+};
+
+auto fieldsOf(const cli::Options& o) {
+    return std::tuple(o.inputs, o.encoding, o.noPrefs, o.prefs, o.dedupe, o.sort, o.check, o.filter, o.filterMarks,
+                      o.layout, o.perLine, o.blankLine, o.lineEnd, o.format, o.utf8Output, o.output, o.quiet, o.help,
+                      o.version);
+}
+
+TEST(CliOptionForms, MeanTheSameAsSpelledOut) {
+    const std::vector<OptionForm> forms = {
+        {{"-qe", "utf-8", "x"}, {"--quiet", "--encoding", "utf-8", "x"}},
+        {{"-eutf-8", "x"}, {"--encoding", "utf-8", "x"}},
+        {{"-qeutf-8", "x"}, {"--quiet", "--encoding", "utf-8", "x"}},
+        {{"--enc", "utf-8", "x"}, {"--encoding", "utf-8", "x"}},
+        {{"--e=euc-jp", "x"}, {"--encoding", "euc-jp", "x"}},
+        {{"-qoout.txt", "x"}, {"--quiet", "--output", "out.txt", "x"}},
+        {{"-o-", "x"}, {"--output", "-", "x"}},
+        {{"-qho", "f", "x"}, {"--quiet", "--help", "--output", "f", "x"}},
+        {{"--output-e=utf-8", "x"}, {"--output-encoding", "utf-8", "x"}},
+        {{"--output", "f", "x"}, {"-o", "f", "x"}}, // the exact name wins over a longer one
+        {{"--filter", "a@b.jp", "--filter-a", "check", "x"}, {"--filter=a@b.jp", "--filter-action=check", "x"}},
+        {{"--filter", "-q", "x"}, {"--filter=-q", "x"}}, // a value may start with "-"
+        {{"--no-d", "--no-s", "--no-c", "--no-b", "x"},
+         {"--no-dedupe", "--no-sort", "--no-check", "--no-blank-line", "x"}},
+        {{"--no-p", "--lay", "3", "--bl", "x"}, {"--no-prefs", "--layout", "3", "--blank-line", "x"}},
+        {{"--line=lf", "--fo", "export", "x"}, {"--line-end", "lf", "--format=export", "x"}},
+        {{"--vers"}, {"--version"}},
+        {{"-h"}, {"--help"}},
+        {{"x", "-q", "-", "y"}, {"--quiet", "x", "-", "y"}},
+        {{"", "x"}, {"--", "", "x"}},
+        {{"--", "-q", "--enc", "-"}, {"--", "-q", "--enc", "-"}},
+        {{"a", "--", "--", "-e"}, {"--", "a", "--", "-e"}},
+    };
+    for (const OptionForm& form : forms) {
+        // A parse that failed inside a bundle of short options comes first,
+        // so the state getopt_long keeps between calls must be reset.
+        ASSERT_FALSE(cli::parseArguments({"-qzq", "x"}).ok());
+        const cli::ParseResult r = cli::parseArguments(form.args);
+        const cli::ParseResult expected = cli::parseArguments(form.spelledOut);
+        ASSERT_TRUE(r.ok()) << form.args[0] << ": " << r.error;
+        ASSERT_TRUE(expected.ok()) << form.spelledOut[0] << ": " << expected.error;
+        EXPECT_EQ(fieldsOf(r.options), fieldsOf(expected.options)) << ::testing::PrintToString(form.args);
+    }
+    // The spelled-out forms themselves, so that a parser ignoring everything still fails.
+    const cli::Options o = cli::parseArguments({"-qeutf-8", "-o-", "--line=crlf", "--", "-x"}).options;
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.encoding, Encoding::UTF8);
+    EXPECT_EQ(o.output, "-");
+    EXPECT_EQ(o.lineEnd, "\r\n");
+    EXPECT_EQ(o.inputs, std::vector<std::string>{"-x"});
+}
 
 // The help names every option, and every option it names is accepted.
 TEST(CliHelp, ListsEveryOptionTheParserTakes) {
@@ -210,6 +275,7 @@ TEST(CliHelp, ListsEveryOptionTheParserTakes) {
                                                            {"--blank-line"},
                                                            {"--no-blank-line"},
                                                            {"--output-encoding", "utf-8"},
+                                                           {"--line-end", "lf"},
                                                            {"--format", "tsv"},
                                                            {"--output", "f"},
                                                            {"-o", "f"},
@@ -517,7 +583,17 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"TwoPerLine", {"--layout", "2"}, "aa@a.jp,bb@b.jp\rcc@c.jp,dd@d.jp\ree@e.jp"},
         LayoutCase{
             "TwoPerLineBlank", {"--layout", "2", "--blank-line"}, "aa@a.jp,bb@b.jp\r\rcc@c.jp,dd@d.jp\r\ree@e.jp"},
-        LayoutCase{"FivePerLineIsOneLine", {"--layout", "5"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"}));
+        LayoutCase{"FivePerLineIsOneLine", {"--layout", "5"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"},
+        LayoutCase{"LineEndCrIsTheDefault",
+                   {"--line-end", "cr", "--layout", "2"},
+                   "aa@a.jp,bb@b.jp\rcc@c.jp,dd@d.jp\ree@e.jp"},
+        LayoutCase{"LineEndLf", {"--line-end=lf"}, "aa@a.jp\nbb@b.jp\ncc@c.jp\ndd@d.jp\nee@e.jp\n"},
+        LayoutCase{"LineEndCrlf", {"--line-end", "CRLF"}, "aa@a.jp\r\nbb@b.jp\r\ncc@c.jp\r\ndd@d.jp\r\nee@e.jp\r\n"},
+        LayoutCase{"LineEndCrlfBlank",
+                   {"--line-end", "crlf", "--layout", "2", "--blank-line"},
+                   "aa@a.jp,bb@b.jp\r\n\r\ncc@c.jp,dd@d.jp\r\n\r\nee@e.jp"},
+        LayoutCase{
+            "LineEndLfComma", {"--line-end", "lf", "--layout", "comma"}, "aa@a.jp,bb@b.jp,cc@c.jp,dd@d.jp,ee@e.jp"}));
 
 TEST_F(CliRunTest, OutputFileIsWrittenAndTheTerminalOutputLeftEmpty) {
     file("a.txt", "aa@a.jp bb@b.jp");

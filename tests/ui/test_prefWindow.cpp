@@ -212,6 +212,8 @@ private slots:
         QCOMPARE(about->windowTitle(), QStringLiteral("Quillonについて"));
         QCOMPARE(about->StaticText5->text(), app().shortVersion());
         QVERIFY(about->StaticText5->text() != QStringLiteral("Version 1.1.2"));
+        const auto* licenseText = about->findChild<QLabel*>(QStringLiteral("licenseText"));
+        QVERIFY(licenseText != nullptr && licenseText->text().contains(QStringLiteral("MIT")));
         w._aboutmenuitem_Action();
         QCOMPARE(quillon::win::aboutWindow(), about); // the same window again
         about->_closeitem_Action();

@@ -1,6 +1,6 @@
 #include "app/binaryClass.h"
 
-#include "extract/convModule.h"
+#include "app/textCodec.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -108,7 +108,7 @@ void binaryClass::wBool(bool value) {
 }
 
 void binaryClass::writeString(const std::string& text) {
-    std::string bytes = convModule::convToSJIS(text).bytes;
+    std::string bytes = textCodec::toShiftJis(text).bytes;
     if (bytes.size() > 255) {
         // Cut at a character boundary: walk the Shift_JIS characters.
         std::size_t keep = 0;
@@ -171,7 +171,7 @@ std::string binaryClass::readString() {
         // gives an empty text.
         return {};
     }
-    return convModule::convToUTF8(bytes, Encoding::ShiftJIS).text;
+    return textCodec::fromShiftJis(bytes);
 }
 
 std::string binaryClass::readBinaryData() {
@@ -195,7 +195,7 @@ std::string binaryClass::readBinaryData() {
     const std::size_t got = std::fread(bytes.data(), 1, take, m_file);
     bytes.resize(got);
     // Damaged bytes must not bring invalid UTF-8 into the settings.
-    return convModule::convToUTF8(bytes, Encoding::UTF8).text;
+    return textCodec::validUtf8(bytes);
 }
 
 bool binaryClass::isEOF() {

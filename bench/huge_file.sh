@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Files over 2 GiB: a 3 GB text (mostly one long run of spaces, made sparse so
 # it costs no disk) with one address near its start and one at its very end
-# must give both, with byte positions beyond 32 bits. Not run in CI: it needs
-# about three times the file size in memory.
+# must give both, with byte positions beyond 32 bits, in a small, fixed amount
+# of memory (the file is read in pieces). Not run in CI: it reads the whole
+# file, which takes a while.
 # Usage: bench/huge_file.sh [BUILD_DIR] [GIGABYTES]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -4,25 +4,17 @@
 #include "export/fileWriter.h"
 #include "export/listWriter.h"
 #include "extract/convModule.h"
-#include "extract/pipeline.h"
+#include "extract/searchRun.h"
 #include "list/addressBox.h"
+#include "list/postSteps.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <new>
 #include <optional>
 #include <poll.h>
-#include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace quillon::cli {
@@ -46,6 +38,10 @@ std::string reasonText(pipeline::ReadError error, const std::string& detail) {
         return "too large to read into memory";
     case pipeline::ReadError::Io:
         return "read error: " + detail;
+    case pipeline::ReadError::Shortened:
+        return "became shorter while it was read";
+    case pipeline::ReadError::NotListed:
+        return "cannot be listed: " + detail;
     case pipeline::ReadError::None:
     case pipeline::ReadError::Stopped:
         break;
@@ -118,24 +114,19 @@ public:
         }
     }
 
-    void startSource(std::string name, std::uint64_t size) {
+    void startSource(std::string name) {
         m_current = std::move(name);
-        m_currentSize = size;
         m_currentDone = 0;
         draw(false);
     }
-    void scanned(std::int64_t maximum, std::int64_t value) {
-        if (maximum > 0) {
-            m_currentDone = static_cast<std::uint64_t>(static_cast<double>(m_currentSize) * static_cast<double>(value) /
-                                                       static_cast<double>(maximum));
-        }
+    void scanned(std::uint64_t bytes) {
+        m_currentDone = bytes;
         draw(false);
     }
-    void endSource() {
+    void endSource(std::uint64_t bytes) {
         ++m_files;
-        m_bytes += m_currentSize;
+        m_bytes += bytes;
         m_currentDone = 0;
-        m_currentSize = 0;
         draw(false);
     }
     void phase(std::string text) {
@@ -174,48 +165,10 @@ private:
     bool m_shown = false;
     std::chrono::steady_clock::time_point m_lastDraw;
     std::string m_current;
-    std::uint64_t m_currentSize = 0;
     std::uint64_t m_currentDone = 0;
     std::uint64_t m_files = 0;
     std::uint64_t m_bytes = 0;
 };
-
-// Reads a descriptor to its end (standard input: a pipe, a terminal or a file).
-pipeline::FileRead readAll(int fd) {
-    pipeline::FileRead r;
-    std::size_t used = 0;
-    try {
-        while (true) {
-            if (r.bytes.size() - used < (std::size_t{1} << 16)) {
-                r.bytes.resize(std::max<std::size_t>(r.bytes.size() * 2, std::size_t{1} << 20));
-            }
-            const ssize_t got = ::read(fd, r.bytes.data() + used, r.bytes.size() - used);
-            if (got < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                r.error = pipeline::ReadError::Io;
-                r.detail = std::strerror(errno);
-                r.bytes.clear();
-                return r;
-            }
-            if (got == 0) {
-                break;
-            }
-            used += static_cast<std::size_t>(got);
-        }
-    } catch (const std::bad_alloc&) {
-        r = pipeline::FileRead();
-        r.error = pipeline::ReadError::TooLarge;
-        return r;
-    } catch (const std::length_error&) {
-        r = pipeline::FileRead();
-        r.error = pipeline::ReadError::TooLarge;
-        return r;
-    }
-    r.bytes.resize(used);
-    return r;
-}
 
 // Writes every byte, through short writes, interruptions and a descriptor
 // left non-blocking by whoever started us. Returns 0 or the errno of the
@@ -241,201 +194,44 @@ int writeAll(int fd, std::string_view data) {
     return 0;
 }
 
-// One run's sources, read and scanned one at a time into the list.
-class Extraction {
+// The command-line tool's end of the search road: messages and the progress
+// line for each source, the addresses into the list.
+class Extraction : public pipeline::SearchSink {
 public:
     Extraction(const Options& o, Reporter& reporter) : m_options(o), m_reporter(reporter) { m_box.Open(); }
 
-    void addInput(const std::string& input, int inFd) {
-        if (input == "-") {
-            const pipeline::FileRead read = readAll(inFd);
-            m_reporter.startSource(kStdinName, read.bytes.size());
-            if (!read.ok()) {
-                fail(kStdinName, reasonText(read.error, read.detail));
-                return;
-            }
-            scan(kStdinName, read.bytes);
-            return;
+    void sourceStarted(std::size_t, std::size_t, const std::string& path) override { m_reporter.startSource(path); }
+    void addressFound(std::string_view address, std::size_t) override {
+        m_found.push_back(addressBox::rowFor(address));
+        if (m_found.size() >= kBatch) {
+            m_box.AddRows(std::move(m_found));
+            m_found.clear();
         }
-        const fs::path path(input);
-        std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            addFolder(path);
-        } else {
-            addFile(path);
+    }
+    void progress(std::int64_t, std::int64_t, std::uint64_t bytes) override { m_reporter.scanned(bytes); }
+    void sourceFinished(const pipeline::SourceReport& report) override {
+        m_box.AddRows(std::move(m_found));
+        m_found.clear();
+        if (!report.ok() && report.error != pipeline::ReadError::Stopped) {
+            ++m_failures;
+            m_reporter.error(report.path + ": " + reasonText(report.error, report.detail));
         }
+        if (report.invalid > 0) {
+            m_reporter.warning(report.path + ": " + std::to_string(report.invalid) + " byte sequences invalid in " +
+                               convModule::encodingName(report.used) + " were replaced with U+FFFD (see --encoding)");
+        }
+        m_reporter.endSource(report.bytes);
     }
 
     int failures() const { return m_failures; }
     addressBox& box() { return m_box; }
 
 private:
-    void folderError(const fs::path& folder, const std::string& why) {
-        ++m_failures;
-        m_reporter.error(folder.string() + ": cannot be listed: " + why);
-    }
-
-    // Walks a folder and reads its files on a second thread, a few files
-    // ahead of the scan, which takes them (and the folders that could not be
-    // listed) in the walk's order: the same sources, messages and addresses
-    // in the same order as walking and scanning one file after the other,
-    // with the system calls of the walk and the reads out of the scan's way.
-    void addFolder(const fs::path& folder) {
-        struct Entry {
-            fs::path path;
-            pipeline::MappedFile file;
-            std::optional<std::string> listError; // set for a folder that could not be listed
-        };
-        constexpr std::size_t kFilesAhead = 64;
-        constexpr std::size_t kBytesAhead = std::size_t{32} << 20;
-        constexpr std::size_t kWakeFiles = 16;
-        constexpr std::size_t kWakeBytes = std::size_t{1} << 20;
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::deque<Entry> ready;
-        std::size_t bytesAhead = 0;
-        bool done = false;
-        std::atomic<bool> quit{false};
-        std::exception_ptr failure;
-
-        // Each side wakes the other only when it waits: most files pass
-        // without a switch of threads.
-        bool walkerWaits = false;
-        bool scanWaits = false;
-        const auto hand = [&](Entry entry) {
-            std::unique_lock lock(mutex);
-            while (!quit.load() && !ready.empty() && (ready.size() >= kFilesAhead || bytesAhead >= kBytesAhead)) {
-                walkerWaits = true;
-                changed.wait(lock);
-                walkerWaits = false;
-            }
-            bytesAhead += entry.file.bytes().size();
-            ready.push_back(std::move(entry));
-            // The scan is woken for a handful of files at once.
-            const bool wake = scanWaits && (ready.size() >= kWakeFiles || bytesAhead >= kWakeBytes);
-            lock.unlock();
-            if (wake) {
-                changed.notify_all();
-            }
-        };
-        const auto walk = [&] {
-            try {
-                JobContext ctx;
-                ctx.stop = &quit;
-                pipeline::walkFolder(
-                    folder,
-                    [&](const fs::path& file) {
-                        hand(Entry{file, pipeline::mapWholeFile(file), std::nullopt});
-                    },
-                    [&](const fs::path& where, const std::string& why) {
-                        hand(Entry{where, {}, why});
-                    },
-                    ctx);
-            } catch (...) {
-                const std::lock_guard lock(mutex);
-                failure = std::current_exception();
-            }
-            {
-                const std::lock_guard lock(mutex);
-                done = true;
-            }
-            changed.notify_all();
-        };
-        std::thread walker;
-        try {
-            walker = std::thread(walk);
-        } catch (const std::system_error&) {
-            // No thread to be had: one file after the other.
-            pipeline::walkFolder(
-                folder, [&](const fs::path& file) { addFile(file); },
-                [&](const fs::path& where, const std::string& why) { folderError(where, why); });
-            return;
-        }
-        // The walker is told to end and joined however this thread leaves.
-        struct Joiner {
-            std::thread& thread;
-            std::atomic<bool>& quit;
-            std::condition_variable& changed;
-            std::mutex& mutex;
-            ~Joiner() {
-                {
-                    const std::lock_guard lock(mutex);
-                    quit = true;
-                }
-                changed.notify_all();
-                thread.join();
-            }
-        } joiner{walker, quit, changed, mutex};
-        std::deque<Entry> batch;
-        while (true) {
-            {
-                // All that is ready at once.
-                std::unique_lock lock(mutex);
-                while (ready.empty() && !done) {
-                    scanWaits = true;
-                    changed.wait(lock);
-                    scanWaits = false;
-                }
-                if (ready.empty()) {
-                    break;
-                }
-                batch.swap(ready);
-                bytesAhead = 0;
-                if (walkerWaits) {
-                    changed.notify_all();
-                }
-            }
-            for (Entry& entry : batch) {
-                if (entry.listError) {
-                    folderError(entry.path, *entry.listError);
-                } else {
-                    addMapped(entry.path, entry.file);
-                }
-            }
-            batch.clear();
-        }
-        const std::lock_guard lock(mutex);
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-    }
-
-    void addFile(const fs::path& path) { addMapped(path, pipeline::mapWholeFile(path)); }
-
-    void addMapped(const fs::path& path, const pipeline::MappedFile& file) {
-        // Mapped, not copied: the bytes are only read, and valid UTF-8
-        // without references is scanned where it lies.
-        m_reporter.startSource(path.string(), file.bytes().size());
-        if (!file.ok()) {
-            fail(path.string(), reasonText(file.error, file.detail));
-            return;
-        }
-        scan(path.string(), file.bytes());
-    }
-
-    void fail(const std::string& name, const std::string& reason) {
-        ++m_failures;
-        m_reporter.error(name + ": " + reason);
-    }
-
-    void scan(const std::string& name, std::string_view bytes) {
-        const std::string sample = convModule::guessSample(bytes);
-        std::vector<std::string> found;
-        JobContext ctx;
-        ctx.progress = [this](std::int64_t maximum, std::int64_t value) { m_reporter.scanned(maximum, value); };
-        const pipeline::SourceScan scanned = pipeline::extractFromBytes(
-            bytes, m_options.encoding, sample, [&](std::string_view address) { found.emplace_back(address); }, ctx);
-        if (scanned.invalid > 0) {
-            m_reporter.warning(name + ": " + std::to_string(scanned.invalid) + " byte sequences invalid in " +
-                               convModule::encodingName(scanned.used) + " were replaced with U+FFFD (see --encoding)");
-        }
-        m_box.addAddresses(found);
-        m_reporter.endSource();
-    }
-
+    static constexpr std::size_t kBatch = 4096;
     const Options& m_options;
     Reporter& m_reporter;
     addressBox m_box;
+    std::vector<AddressRow> m_found;
     int m_failures = 0;
 };
 
@@ -553,14 +349,20 @@ int run(const Options& o, RunIo& io) {
     }
 
     Extraction extraction(o, reporter);
+    std::vector<pipeline::Source> sources;
     for (const std::string& input : o.inputs) {
-        extraction.addInput(input, io.inFd);
+        sources.push_back(input == "-" ? pipeline::Source::standardInput(io.inFd, kStdinName)
+                                       : pipeline::Source::file(input));
     }
+    pipeline::SearchOptions options;
+    options.encoding = o.encoding;
+    options.readNamedPipes = true;
+    pipeline::runSearch(sources, options, extraction);
     int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
 
     std::vector<AddressRow> rows = extraction.box().takeRows();
     reporter.phase("post-processing " + std::to_string(rows.size()) + " addresses");
-    pipeline::postProcess(rows, settings, false, extraction.box().correctAdd);
+    postSteps::postProcess(rows, settings, false, extraction.box().correctAdd);
     reporter.wipe();
 
     std::string bytes;

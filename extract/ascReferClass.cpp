@@ -1,5 +1,7 @@
 #include "extract/ascReferClass.h"
 
+#include "extract/convModule.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -77,29 +79,6 @@ bool bodyCode(std::string_view body, int pass, char32_t& code) {
     return false;
 }
 
-int encodeUtf8(char32_t code, char* out) {
-    if (code < 0x80) {
-        out[0] = static_cast<char>(code);
-        return 1;
-    }
-    if (code < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (code >> 6));
-        out[1] = static_cast<char>(0x80 | (code & 0x3F));
-        return 2;
-    }
-    if (code < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (code >> 12));
-        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (code & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (code >> 18));
-    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (code & 0x3F));
-    return 4;
-}
-
 // One pass, done in a single walk over the text. The output so far is final
 // except for its tail: a reference can only begin at its last "&" when that
 // "&" is followed by a beginning of the prefix ("&", "&#", "&#x") or by the
@@ -145,7 +124,7 @@ public:
                         const std::size_t cut = static_cast<std::size_t>(m_open);
                         m_out.resize(cut);
                         m_open = parentOf(cut);
-                        count = encodeUtf8(code, pending.data());
+                        count = convModule::encodeUtf8(code, pending.data());
                         i = -1;
                         continue;
                     }

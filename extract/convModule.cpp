@@ -1,6 +1,9 @@
 #include "extract/convModule.h"
 
-#include "extract/utf8Check.h"
+#include "app/textCodec.h"
+#include "app/utf8Check.h"
+#include "extract/convDetail.h"
+#include "extract/iso2022Reader.h"
 
 #include <uchardet.h>
 
@@ -16,182 +19,9 @@
 
 namespace quillon::convModule {
 
-namespace {
-
-// The iconv names the program converts with.
-//
-// Shift_JIS is read and written as CP932: Japanese files in practice use its
-// extensions (①, ㈱, the NEC and IBM rows) and mean backslash and tilde by 0x5C
-// and 0x7E, while glibc's SHIFT_JIS refuses the extensions and reads 0x5C as a
-// yen sign.
-//
-// EUC-JP is read as EUC-JP-MS. It accepts every byte sequence that glibc's
-// EUC-JP accepts (JIS X 0208, half-width katakana after 0x8E, JIS X 0212 after
-// 0x8F) and in addition the NEC row 13 (①, ㈱), the IBM extensions and the
-// user-defined rows. It also maps the characters that differ between the JIS
-// and the Microsoft tables (～, －, ￢, ¢, £, ‖) to the same code points as
-// CP932, so one text reads the same whether it was stored in Shift_JIS or in
-// EUC-JP.
-constexpr const char* kCp932 = "CP932";
-constexpr const char* kEucJp = "EUC-JP-MS";
-// ISO-2022-JP is decoded by the escape-sequence reader below, which hands the
-// characters of each designated set to one of the converters above, so ①, ㈱
-// and ～ read as from CP932. glibc's ISO-2022-JP, ISO-2022-JP-2 and
-// ISO-2022-JP-3 all refuse the NEC row 13 that Windows mailers write after
-// ESC $ B and all read 0x2141 as U+301C (〜) where the same text in Shift_JIS
-// gives U+FF5E. glibc is used as it is only for the sets this reader does not
-// map itself: JIS X 0213 (ISO-2022-JP-3) and the Chinese and Korean sets of
-// ISO-2022-JP-2.
-constexpr const char* kIso2022Jp3 = "ISO-2022-JP-3";
-constexpr const char* kIso2022Jp2 = "ISO-2022-JP-2";
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// How many bytes one invalid sequence spans, so that each is replaced by one
-// U+FFFD. An ASCII byte is never swallowed as the second byte of a bad pair:
-// addresses are ASCII and must survive a broken character in front of them.
-enum class SkipRule { OneByte, Cp932, EucJp };
-
-std::size_t invalidLength(SkipRule rule, const unsigned char* p, std::size_t left) {
-    if (left < 2) {
-        return 1;
-    }
-    const unsigned char b0 = p[0];
-    const unsigned char b1 = p[1];
-    switch (rule) {
-    case SkipRule::Cp932: {
-        const bool lead = (b0 >= 0x81 && b0 <= 0x9F) || (b0 >= 0xE0 && b0 <= 0xFC);
-        const bool trail = b1 >= 0x80 && b1 <= 0xFC;
-        return lead && trail ? 2 : 1;
-    }
-    case SkipRule::EucJp: {
-        const auto high = [](unsigned char b) { return b >= 0xA1 && b <= 0xFE; };
-        if (b0 == 0x8F) {
-            return left >= 3 && high(b1) && high(p[2]) ? 3 : 1;
-        }
-        if ((b0 == 0x8E || high(b0)) && high(b1)) {
-            return 2;
-        }
-        return 1;
-    }
-    case SkipRule::OneByte:
-        break;
-    }
-    return 1;
-}
+namespace detail {
 
 // One iconv descriptor, closed when it goes out of use.
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (ok()) {
-            iconv_close(m_cd);
-        }
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return m_cd; }
-
-private:
-    iconv_t m_cd;
-};
-
-// Output buffer that grows in large steps and is cut to size once at the end,
-// so a conversion makes a handful of allocations whatever the text's size.
-class OutBuffer {
-public:
-    explicit OutBuffer(std::string& out) : m_out(out), m_used(out.size()) {}
-    ~OutBuffer() { m_out.resize(m_used); }
-    OutBuffer(const OutBuffer&) = delete;
-    OutBuffer& operator=(const OutBuffer&) = delete;
-
-    // Room for `bytes` more. Only that much is cleared: a buffer that is
-    // cut to size and grown again for every piece of a long text (the
-    // ISO-2022-JP reader converts in pieces) must not clear half its size
-    // each time. The capacity still grows geometrically.
-    void reserveMore(std::size_t bytes) {
-        if (m_out.size() - m_used < bytes) {
-            const std::size_t want = m_used + bytes;
-            if (want > m_out.capacity()) {
-                m_out.reserve(std::max(want, m_out.capacity() + m_out.capacity() / 2));
-            }
-            m_out.resize(want);
-        }
-    }
-    char* cursor() { return m_out.data() + m_used; }
-    std::size_t room() const { return m_out.size() - m_used; }
-    void advanceTo(const char* p) { m_used = static_cast<std::size_t>(p - m_out.data()); }
-    void append(std::string_view s) {
-        reserveMore(s.size());
-        std::memcpy(cursor(), s.data(), s.size());
-        m_used += s.size();
-    }
-
-private:
-    std::string& m_out;
-    std::size_t m_used;
-};
-
-// Runs `cd` over the whole input, appending to `out`. Every invalid sequence
-// becomes U+FFFD and the conversion goes on; an incomplete sequence at the end
-// becomes one U+FFFD. The buffer is first sized for Japanese text (two bytes
-// become three); `expansion`, the most output bytes one input byte can give,
-// sizes the one growth that text with more expansion needs.
-void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
-                std::size_t& invalid) {
-    OutBuffer buf(out);
-    buf.reserveMore(in.size() / 2 * 3 + 64);
-    char* inPtr = const_cast<char*>(in.data());
-    std::size_t inLeft = in.size();
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    while (true) {
-        char* outPtr = buf.cursor();
-        std::size_t outLeft = buf.room();
-        const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        buf.advanceTo(outPtr);
-        if (r != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (errno == E2BIG) {
-            buf.reserveMore(inLeft * expansion + 64);
-        } else if (errno == EILSEQ) {
-            buf.append(kReplacement);
-            ++invalid;
-            const std::size_t skip = invalidLength(rule, reinterpret_cast<const unsigned char*>(inPtr), inLeft);
-            inPtr += skip;
-            inLeft -= skip;
-        } else {
-            // EINVAL: the text ends inside a character.
-            buf.append(kReplacement);
-            ++invalid;
-            break;
-        }
-    }
-    // A stateful encoding may owe a final shift sequence.
-    buf.reserveMore(16);
-    char* outPtr = buf.cursor();
-    std::size_t outLeft = buf.room();
-    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-    buf.advanceTo(outPtr);
-}
-
-void convertWith(const char* from, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
-                 std::size_t& invalid) {
-    if (in.empty()) {
-        return;
-    }
-    Iconv cd("UTF-8", from);
-    if (!cd.ok()) {
-        // The C library lacks the converter: keep the text's length visible
-        // rather than returning nothing.
-        out.append(kReplacement);
-        ++invalid;
-        return;
-    }
-    convertAll(cd.get(), rule, in, expansion, out, invalid);
-}
 
 // ---- Table decoding of Shift_JIS and EUC-JP ----
 
@@ -203,13 +33,6 @@ void convertWith(const char* from, SkipRule rule, std::string_view in, std::size
 // the next line end: in either encoding a line end is never part of a
 // character or of an invalid sequence (see invalidLength), so the converter
 // reads the same characters there as in one run over the whole text.
-struct DecodeTable {
-    // The UTF-8 bytes in the low three bytes, their count in the top byte; 0
-    // where the table does not hold the sequence.
-    std::array<std::uint32_t, 256> single{};
-    std::vector<std::uint32_t> pair; // index first << 8 | second, first byte 0x80 or above
-    bool asciiSame = false;          // 0x00 to 0x7F read as themselves
-};
 
 // One UTF-8 character of at most three bytes, packed; 0 for anything else
 // (nothing, U+FFFD, more than one character).
@@ -328,15 +151,6 @@ void reserveAppend(std::string& out, std::size_t more) {
     }
 }
 
-// One character from the table, written as three bytes whatever its length
-// (the caller leaves room for that); returns the next write position.
-inline char* putEntry(char* dst, std::uint32_t e) {
-    dst[0] = static_cast<char>(e & 0xFF);
-    dst[1] = static_cast<char>((e >> 8) & 0xFF);
-    dst[2] = static_cast<char>((e >> 16) & 0xFF);
-    return dst + (e >> 24);
-}
-
 void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
                      std::size_t& invalid) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -412,47 +226,9 @@ std::size_t firstInvalidUtf8(std::string_view text) {
     return utf8Check::firstInvalid(text);
 }
 
-void repairUtf8(std::string_view text, std::string& out, std::size_t& invalid) {
-    std::size_t start = firstInvalidUtf8(text);
-    if (start == text.size()) {
-        out.append(text);
-        return;
-    }
-    out.reserve(out.size() + text.size() + 64);
-    out.append(text.substr(0, start));
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = start;
-    while (i < text.size()) {
-        std::size_t bad = 0;
-        const std::size_t len = utf8Sequence(p + i, text.size() - i, bad);
-        if (len == 0) {
-            out.append(kReplacement);
-            ++invalid;
-            i += bad;
-            continue;
-        }
-        const std::size_t runEnd = i + firstInvalidUtf8(text.substr(i));
-        out.append(text.substr(i, runEnd - i));
-        i = runEnd;
-    }
-}
-
 void appendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    char bytes[4];
+    out.append(bytes, static_cast<std::size_t>(encodeUtf8(c, bytes)));
 }
 
 // UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD. Written
@@ -510,309 +286,6 @@ void utf16Bytes(std::string_view bytes, std::string& out, std::size_t& invalid) 
     }
 }
 
-// ---- ISO-2022-JP ----
-
-// Reads the escape sequences of ISO-2022-JP and hands the characters of each
-// set to a converter. Characters of JIS X 0208 and the katakana set are
-// rewritten as CP932 bytes (so the NEC and IBM rows and ～ read as from
-// Shift_JIS), JIS X 0212 as EUC-JP-MS bytes; the JIS X 0213 and ISO-2022-JP-2
-// sets, rare in Japanese text, go to glibc's converters one run at a time.
-class Iso2022Reader {
-public:
-    Iso2022Reader(std::string& out, std::size_t& invalid, bool useTable = true)
-        : m_out(&out), m_invalid(invalid), m_useTable(useTable) {}
-
-    void run(std::string_view in) { run(in, 0, in.size()); }
-
-    // Where the output goes from now on.
-    void setOutput(std::string& out) { m_out = &out; }
-
-    // Reads `in` from `from` to `limit` (or further, to the end of a run of a
-    // foreign set) and hands on everything read; returns where it stopped.
-    // The designated set carries over to the next call.
-    std::size_t run(std::string_view in, std::size_t from, std::size_t limit) {
-        const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-        const std::size_t n = in.size();
-        m_pending.reserve(std::min<std::size_t>(limit - from, std::size_t{1} << 20) + 16);
-        std::size_t i = from;
-        while (i < limit) {
-            // Handed on here, between two characters, never inside one.
-            if (m_pending.size() >= kPendingLimit) {
-                flush();
-            }
-            const unsigned char b = p[i];
-            if (m_useTable && m_set == Set::Jis0208 && !m_shifted && isJisByte(b) && i + 1 < n && isJisByte(p[i + 1])) {
-                i = jis0208Run(p, i, n);
-                continue;
-            }
-            if (m_set == Set::Ascii && !m_shifted && b < 0x80 && b != 0x1B && b != 0x0E && b != 0x0F) {
-                // A run of ASCII goes over whole.
-                std::size_t end = i + 1;
-                const std::size_t stop = std::min(limit, i + kPendingLimit);
-                while (end < stop && p[end] < 0x80 && p[end] != 0x1B && p[end] != 0x0E && p[end] != 0x0F) {
-                    ++end;
-                }
-                pushRun(in.substr(i, end - i));
-                i = end;
-                continue;
-            }
-            if (b == 0x1B) {
-                i = escape(in, i);
-                continue;
-            }
-            if (b == 0x0E) { // SO: katakana until SI
-                m_shifted = true;
-                ++i;
-                continue;
-            }
-            if (b == 0x0F) {
-                m_shifted = false;
-                ++i;
-                continue;
-            }
-            if (b >= 0x80) {
-                replace();
-                ++i;
-                continue;
-            }
-            if (b < 0x21 || b == 0x7F) {
-                // Controls, spaces and line ends stand for themselves in every
-                // set.
-                push(Channel::Cp932, static_cast<char>(b));
-                ++i;
-                continue;
-            }
-            if (m_shifted) {
-                katakana(b);
-                ++i;
-                continue;
-            }
-            switch (m_set) {
-            case Set::Ascii:
-                push(Channel::Cp932, static_cast<char>(b));
-                ++i;
-                break;
-            case Set::Katakana:
-                katakana(b);
-                ++i;
-                break;
-            case Set::Jis0208:
-            case Set::Jis0212: {
-                if (i + 1 >= n || p[i + 1] < 0x21 || p[i + 1] > 0x7E) {
-                    // A lone first byte: truncated at the end or cut off by a
-                    // control or escape. The next byte is read on its own.
-                    replace();
-                    ++i;
-                    break;
-                }
-                if (m_set == Set::Jis0208) {
-                    jis0208(b, p[i + 1]);
-                } else {
-                    push(Channel::EucJp, static_cast<char>(0x8F));
-                    push(Channel::EucJp, static_cast<char>(b | 0x80));
-                    push(Channel::EucJp, static_cast<char>(p[i + 1] | 0x80));
-                }
-                i += 2;
-                break;
-            }
-            case Set::Foreign: {
-                // Everything up to the next escape goes whole to glibc, behind
-                // the escape sequence that opened it.
-                std::size_t end = in.find('\x1B', i);
-                end = end == std::string_view::npos ? n : end;
-                flush();
-                std::string run(m_foreignEscape);
-                run.append(in.substr(i, end - i));
-                convertWith(m_foreignCodec, SkipRule::OneByte, run, 4, *m_out, m_invalid);
-                i = end;
-                break;
-            }
-            }
-        }
-        flush();
-        return i;
-    }
-
-private:
-    enum class Set { Ascii, Katakana, Jis0208, Jis0212, Foreign };
-    enum class Channel { Cp932, EucJp };
-
-    std::size_t escape(std::string_view in, std::size_t i) {
-        const std::string_view rest = in.substr(i + 1);
-        struct Designation {
-            std::string_view seq;
-            Set set;
-            const char* codec;
-        };
-        static constexpr Designation kTable[] = {
-            {"(B", Set::Ascii, nullptr},
-            // JIS X 0201 Roman differs from ASCII only at 0x5C and 0x7E; Japanese
-            // mailers use it as ASCII, and it is read so here, as 0x5C is read
-            // as backslash in Shift_JIS.
-            {"(J", Set::Ascii, nullptr},
-            {"(H", Set::Ascii, nullptr},
-            {"(I", Set::Katakana, nullptr},
-            {"$@", Set::Jis0208, nullptr},
-            {"$B", Set::Jis0208, nullptr},
-            {"&@\x1B$B", Set::Jis0208, nullptr},
-            {"$(B", Set::Jis0208, nullptr},
-            {"$(D", Set::Jis0212, nullptr},
-            {"$(O", Set::Foreign, kIso2022Jp3},
-            {"$(Q", Set::Foreign, kIso2022Jp3},
-            {"$(P", Set::Foreign, kIso2022Jp3},
-            {"$A", Set::Foreign, kIso2022Jp2},
-            {"$(C", Set::Foreign, kIso2022Jp2},
-        };
-        for (const auto& d : kTable) {
-            if (rest.starts_with(d.seq)) {
-                m_set = d.set;
-                if (d.set == Set::Foreign) {
-                    m_foreignCodec = d.codec;
-                    m_foreignEscape = "\x1B";
-                    m_foreignEscape.append(d.seq);
-                }
-                return i + 1 + d.seq.size();
-            }
-        }
-        // An unknown or cut-off escape sequence: only the ESC byte is lost.
-        replace();
-        return i + 1;
-    }
-
-    void katakana(unsigned char b) {
-        if (b <= 0x5F) {
-            push(Channel::Cp932, static_cast<char>(b + 0x80));
-        } else {
-            replace();
-        }
-    }
-
-    void jis0208(unsigned char j1, unsigned char j2) {
-        const auto [s1, s2] = toSjis(j1, j2);
-        push(Channel::Cp932, static_cast<char>(s1));
-        push(Channel::Cp932, static_cast<char>(s2));
-    }
-
-    static constexpr std::size_t kPendingLimit = std::size_t{1} << 20;
-
-    static bool isJisByte(unsigned char b) { return b >= 0x21 && b <= 0x7E; }
-
-    // A run of JIS X 0208 characters from i (at least one whole pair), decoded
-    // through the Shift_JIS table straight into the output; a pair the table
-    // does not hold goes the common way, through the pending bytes. Returns
-    // where the run ends.
-    std::size_t jis0208Run(const unsigned char* p, std::size_t i, std::size_t n) {
-        const DecodeTable& t = cp932Table();
-        std::size_t end = i;
-        while (end + 1 < n && end - i < kPendingLimit && isJisByte(p[end]) && isJisByte(p[end + 1])) {
-            end += 2;
-        }
-        constexpr std::size_t kPairs = 4096;
-        char buffer[kPairs * 3 + 4];
-        std::size_t k = i;
-        while (k < end) {
-            if (!m_pending.empty()) {
-                flush();
-            }
-            // The held pairs, a buffer at a time.
-            const std::size_t stop = std::min(end, k + 2 * kPairs);
-            char* dst = buffer;
-            while (k < stop) {
-                const auto [s1, s2] = toSjis(p[k], p[k + 1]);
-                const std::uint32_t e = t.pair[s1 << 8 | s2];
-                if (e == 0) {
-                    break;
-                }
-                dst = putEntry(dst, e);
-                k += 2;
-            }
-            m_out->append(buffer, static_cast<std::size_t>(dst - buffer));
-            if (k < stop) {
-                jis0208(p[k], p[k + 1]);
-                k += 2;
-            }
-        }
-        return end;
-    }
-
-    // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.
-    static std::pair<unsigned, unsigned> toSjis(unsigned char j1, unsigned char j2) {
-        const unsigned s1 = ((j1 + 1u) >> 1) + (j1 <= 0x5E ? 0x70u : 0xB0u);
-        unsigned s2;
-        if (j1 & 1u) {
-            s2 = j2 + (j2 >= 0x60 ? 0x20u : 0x1Fu);
-        } else {
-            s2 = j2 + 0x7Eu;
-        }
-        return {s1, s2};
-    }
-
-    void push(Channel channel, char byte) {
-        if (channel != m_channel) {
-            flush();
-            m_channel = channel;
-        }
-        m_pending += byte;
-    }
-
-    void pushRun(std::string_view bytes) {
-        if (m_channel != Channel::Cp932) {
-            flush();
-            m_channel = Channel::Cp932;
-        }
-        m_pending.append(bytes);
-    }
-
-    void replace() {
-        flush();
-        m_out->append(kReplacement);
-        ++m_invalid;
-    }
-
-    void flush() {
-        if (m_pending.empty()) {
-            return;
-        }
-        if (m_channel == Channel::Cp932) {
-            if (!m_cp932) {
-                m_cp932 = std::make_unique<Iconv>("UTF-8", kCp932);
-            }
-            if (m_useTable && m_cp932->ok()) {
-                decodeWithTable(cp932Table(), m_cp932->get(), SkipRule::Cp932, m_pending, *m_out, m_invalid);
-            } else {
-                runChannel(*m_cp932, SkipRule::Cp932);
-            }
-        } else {
-            if (!m_eucJp) {
-                m_eucJp = std::make_unique<Iconv>("UTF-8", kEucJp);
-            }
-            runChannel(*m_eucJp, SkipRule::EucJp);
-        }
-        m_pending.clear();
-    }
-
-    void runChannel(const Iconv& cd, SkipRule rule) {
-        if (!cd.ok()) {
-            m_out->append(kReplacement);
-            ++m_invalid;
-            return;
-        }
-        convertAll(cd.get(), rule, m_pending, 3, *m_out, m_invalid);
-    }
-
-    std::string* m_out;
-    std::size_t& m_invalid;
-    bool m_useTable;
-    std::string m_pending;
-    Channel m_channel = Channel::Cp932;
-    Set m_set = Set::Ascii;
-    bool m_shifted = false;
-    const char* m_foreignCodec = nullptr;
-    std::string m_foreignEscape;
-    std::unique_ptr<Iconv> m_cp932;
-    std::unique_ptr<Iconv> m_eucJp;
-};
-
 // ---- guessing ----
 
 bool hasIso2022Escape(std::string_view sample) {
@@ -854,7 +327,32 @@ std::size_t invalidCount(const char* from, SkipRule rule, std::string_view sampl
     return invalid;
 }
 
-} // namespace
+} // namespace detail
+
+using namespace detail;
+
+int encodeUtf8(char32_t code, char* out) {
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (code >> 12));
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (code >> 18));
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
+}
 
 bool isValidUtf8(std::string_view text) {
     return firstInvalidUtf8(text) == text.size();
@@ -993,7 +491,8 @@ std::size_t PieceConverter::pieceEnd(std::string_view all, std::size_t from, std
     return nl == std::string_view::npos ? all.size() : nl + 1;
 }
 
-std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out) {
+std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out,
+                                    bool more) {
     if (from >= limit) {
         return from;
     }
@@ -1015,7 +514,7 @@ std::size_t PieceConverter::convert(std::string_view all, std::size_t from, std:
     }
     default: {
         m_impl->reader.setOutput(out);
-        const std::size_t stopped = m_impl->reader.run(all, from, limit);
+        const std::size_t stopped = m_impl->reader.run(all, from, limit, more);
         m_impl->reader.setOutput(m_impl->scratch);
         m_invalid = m_impl->readerInvalid;
         return stopped;
@@ -1031,78 +530,8 @@ std::string utf16ToUTF8(std::u16string_view text) {
     return out;
 }
 
-namespace {
-
-// One run of UTF-8 text to CP932, appended to `buf`; one "?" for each
-// character with no CP932 form and for each invalid sequence.
-void sjisRun(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
-    char* inPtr = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    while (inLeft > 0) {
-        char* outPtr = buf.cursor();
-        std::size_t outLeft = buf.room();
-        const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        buf.advanceTo(outPtr);
-        if (r != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (errno == E2BIG) {
-            buf.reserveMore(inLeft + 64);
-            continue;
-        }
-        // A character with no CP932 form (EILSEQ), or bytes that are not
-        // UTF-8 (EILSEQ, or EINVAL at the end): one "?" each.
-        buf.append("?");
-        ++replaced;
-        std::size_t bad = 0;
-        std::size_t len = utf8Sequence(reinterpret_cast<const unsigned char*>(inPtr), inLeft, bad);
-        if (len == 0) {
-            len = bad;
-        }
-        inPtr += len;
-        inLeft -= len;
-    }
-}
-
-// glibc's converters to a character set drop the Unicode tag characters
-// (U+E0000 to U+E007F, in UTF-8 F3 A0 80 80 to F3 A0 81 BF) without reporting
-// them; they have no Shift_JIS form, so they are found here and written as "?"
-// like any other such character.
-bool isTagCharacter(std::string_view text, std::size_t at) {
-    if (text.size() - at < 4) {
-        return false;
-    }
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + at;
-    return p[0] == 0xF3 && p[1] == 0xA0 && (p[2] == 0x80 || p[2] == 0x81) && p[3] >= 0x80 && p[3] <= 0xBF;
-}
-
-} // namespace
-
 SjisResult convToSJIS(std::string_view utf8) {
-    SjisResult result;
-    if (utf8.empty()) {
-        return result;
-    }
-    Iconv cd(kCp932, "UTF-8");
-    if (!cd.ok()) {
-        result.bytes.assign(utf8.size(), '?');
-        result.replaced = utf8.size();
-        return result;
-    }
-    OutBuffer buf(result.bytes);
-    buf.reserveMore(utf8.size() + 16);
-    std::size_t runStart = 0;
-    for (std::size_t at = utf8.find("\xF3\xA0"); at != std::string_view::npos; at = utf8.find("\xF3\xA0", at + 1)) {
-        if (isTagCharacter(utf8, at)) {
-            sjisRun(cd.get(), utf8.substr(runStart, at - runStart), buf, result.replaced);
-            buf.append("?");
-            ++result.replaced;
-            runStart = at + 4;
-            at += 3;
-        }
-    }
-    sjisRun(cd.get(), utf8.substr(runStart), buf, result.replaced);
-    return result;
+    return textCodec::toShiftJis(utf8);
 }
 
 } // namespace quillon::convModule

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/settings.h"
+#include "app/textCodec.h"
 
 #include <cstddef>
 #include <memory>
@@ -61,7 +62,10 @@ public:
     // Converts `all` from `from` to `limit` (a piece end), appending to `out`.
     // Returns where it stopped: `limit`, or further for ISO-2022-JP when a run
     // of a set read by glibc reaches past it (the next piece starts there).
-    std::size_t convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out);
+    // With `more` (`all` is only what was read so far of a longer text), such
+    // a run that reaches the end of `all` is not read: it stops before the
+    // run, which may be before `limit`, and the caller reads on.
+    std::size_t convert(std::string_view all, std::size_t from, std::size_t limit, std::string& out, bool more = false);
 
     // Invalid sequences replaced so far.
     std::size_t invalid() const { return m_invalid; }
@@ -73,6 +77,10 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Writes the UTF-8 form of a code point (at most U+10FFFF) to `out` and
+// returns its length, 1 to 4 bytes.
+int encodeUtf8(char32_t code, char* out);
+
 // Whether the bytes are valid UTF-8 (what convToUTF8 with UTF8 would return
 // unchanged, with no invalid sequence).
 bool isValidUtf8(std::string_view bytes);
@@ -81,10 +89,7 @@ bool isValidUtf8(std::string_view bytes);
 // surrogates become U+FFFD.
 std::string utf16ToUTF8(std::u16string_view text);
 
-struct SjisResult {
-    std::string bytes;        // Shift_JIS (CP932)
-    std::size_t replaced = 0; // characters with no Shift_JIS form, written as "?"
-};
+using SjisResult = textCodec::SjisResult;
 
 // Converts UTF-8 text to Shift_JIS (CP932). Never cuts the text short.
 SjisResult convToSJIS(std::string_view utf8);

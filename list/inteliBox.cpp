@@ -119,7 +119,9 @@ void inteliBox::setEnabled(bool enabled) {
 }
 
 std::vector<AddressRow> inteliBox::takeRows() {
-    return std::exchange(m_rows, {});
+    std::vector<AddressRow> taken;
+    resetRows([&taken](std::vector<AddressRow>& mine) { taken = std::exchange(mine, {}); });
+    return taken;
 }
 
 void inteliBox::putRows(std::vector<AddressRow> rows) {

@@ -66,9 +66,9 @@ public:
     bool Visible() const { return m_visible; }
     void setVisible(bool visible) { m_visible = visible; }
 
-    // Moves all rows out (the list is then empty, without telling the
-    // observer) so that an operation can run on them elsewhere; putRows puts
-    // them back and tells the observer the list was reset.
+    // Moves all rows out (the list is then empty) so that an operation can
+    // run on them elsewhere; putRows puts them back. Each tells the observer
+    // the list was reset.
     std::vector<AddressRow> takeRows();
     void putRows(std::vector<AddressRow> rows);
     // Replaces the rows with the result of `change` in one reset.

@@ -4,16 +4,16 @@
 #include "export/fileWriter.h"
 #include "export/listWriter.h"
 #include "extract/convModule.h"
-#include "extract/qt/searchThread.h"
 #include "list/qt/addressModel.h"
 #include "list/qt/addressView.h"
-#include "list/qt/confirmWindow.h"
-#include "list/qt/deleteThread.h"
 #include "ui/App.h"
 #include "ui/aboutWindow.h"
+#include "ui/confirmWindow.h"
 #include "ui/controls.h"
+#include "ui/deleteThread.h"
 #include "ui/job.h"
 #include "ui/prefWindow.h"
+#include "ui/searchJob.h"
 #include "ui/services.h"
 
 #include <QAction>
@@ -398,14 +398,14 @@ void mainWindow::openFile(const QString& path) {
     searchThread::Source source;
     source.path = path;
     source.encoding = win::App()->inEncoding;
-    enqueue(std::make_unique<searchThread>(*this, std::move(source)));
+    enqueue(std::make_unique<searchJob>(*this, std::move(source)));
 }
 
 void mainWindow::openText(const QString& text) {
     searchThread::Source source;
     source.text = text;
     source.encoding = Encoding::UTF16;
-    enqueue(std::make_unique<searchThread>(*this, std::move(source)));
+    enqueue(std::make_unique<searchJob>(*this, std::move(source)));
 }
 
 void mainWindow::AddressBox1_DropObject(const QString& path) {

@@ -1,28 +1,34 @@
 #pragma once
 
 #include "app/settings.h"
-#include "extract/pipeline.h"
-#include "ui/job.h"
+#include "extract/handOver.h"
+#include "extract/searchRun.h"
+#include "list/addressRow.h"
 
+#include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace quillon {
 
-// The extraction job for one source (a file, a folder or a text): shows the
-// busy state, reads and converts the source and scans it on a worker thread
-// (a folder file by file), appends the addresses to the list in batches as
-// they are found, then runs the post-processing steps one by one and returns
-// the window to its idle state with the final status.
+// The window's end of the search road: runs one search (a file, a folder or a
+// text) on a thread of its own and hands what it finds to the UI thread, in
+// order: batches of rows (every 50 ms and at the end), each with the source
+// being read and the progress through it, then, when the search has ended, a
+// report. It knows no widget and no list: the window takes the batches and
+// paints.
 //
-// When more sources wait in the queue, the job leaves the post-processing to
-// the last of them: duplicate removal, the stable sort, the check and the
-// filter give the same list run once over all rows as run after every source.
-class searchThread : public Job {
+// Threads: the object lives on the UI thread; start() starts the search
+// thread, whose signals arrive queued. At most two batches wait for the UI
+// thread; the search waits for it beyond that.
+class searchThread : public QObject {
     Q_OBJECT
 public:
     struct Source {
@@ -31,38 +37,50 @@ public:
         Encoding encoding = Encoding::ShiftJIS; // the choice when the source was opened
     };
 
-    searchThread(mainWindow& window, Source source);
-    ~searchThread() override;
-
-    bool isExtraction() const override { return true; }
-    void Run() override;
-
-private:
-    struct Failure {
-        QString path;
-        QString reason;
+    // A batch of rows with where the search stands.
+    struct Batch {
+        std::vector<AddressRow> rows;
+        std::vector<std::size_t> sources; // for each row, the index of its source
+        std::int64_t maximum = 0;         // progress through the current source
+        std::int64_t value = 0;
+        std::size_t index = 0; // the current source, from 0, of `total`
+        std::size_t total = 0;
+        QString path; // the current source as the user knows it
     };
 
-    void scanSource(); // worker thread
-    void scanFile(const std::string& path, std::vector<AddressRow>& batch, Throttle& throttle);
-    void scanBytes(std::string_view bytes, Encoding encoding, std::vector<AddressRow>& batch, Throttle& throttle);
-    void flush(std::vector<AddressRow>& batch, std::int64_t maximum, std::int64_t value);
-    void scanEnded();
-    void runNextStep();
-    void idle();
-    void endSteps();
-    QString finalStatus() const;
+    // What the search did, for the window's final status.
+    struct Report {
+        pipeline::SearchReport run;
+        std::vector<pipeline::SourceReport> failed; // sources that could not be read, in order
+        std::string sample;                         // the guess sample of the last source read
+        bool textTooLarge = false;                  // a clipboard text too large to convert
+    };
+
+    searchThread(Source source, const std::atomic<bool>* stop);
+    ~searchThread() override; // stops taking batches and waits for the search thread
+
+    void start();
+    // UI thread: the next batch waiting, if any.
+    std::optional<Batch> takeBatch() { return m_batches.tryPop(); }
+    // UI thread, after finished(): the report.
+    const Report& report() const { return m_report; }
+
+    // A path as the user knows it.
+    static QString displayName(const std::string& path);
+
+signals:
+    void batchReady();
+    void finished();
+
+private:
+    class Sink;
+    void run(); // search thread
 
     Source m_source;
-    Settings m_settings;
-    std::vector<pipeline::PostStep> m_steps;
-    std::size_t m_nextStep = 0;
-    std::vector<Failure> m_failures; // written by the worker, read after it ended
-    std::size_t m_invalidBytes = 0;  // likewise
-    int m_read = 0;                  // likewise: sources read
-    std::vector<AddressRow> m_rows;  // rows taken out of the list during a step
-    bool m_stepStopped = false;
-    std::atomic<int> m_batchesInFlight{0}; // batches posted and not yet taken in
+    const std::atomic<bool>* m_stop;
+    HandOver<Batch> m_batches{2};
+    Report m_report; // written by the search thread, read after finished()
+    std::thread m_thread;
 };
 
 } // namespace quillon

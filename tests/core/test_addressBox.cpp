@@ -295,11 +295,11 @@ TEST(AddressBox, TakeAndPutRows) {
     box.setObserver(&observer);
     auto rows = box.takeRows();
     EXPECT_EQ(box.ListCount(), 0);
-    EXPECT_TRUE(observer.events.empty());
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"aboutToReset", "reset"}));
     listOps::deleteChecks(rows);
     box.putRows(std::move(rows));
     EXPECT_EQ(box.ListCount(), 2);
-    EXPECT_EQ(observer.events, (std::vector<std::string>{"aboutToReset", "reset"}));
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"aboutToReset", "reset", "aboutToReset", "reset"}));
 }
 
 } // namespace

@@ -1,20 +1,16 @@
-// The paths that skip copies (mapped files, valid UTF-8 scanned in place, the
-// two-thread UTF-8 check, texts without "&" left undecoded) against the plain
-// road: read, convToUTF8, extractAddresses.
+// The search road (read in pieces, valid UTF-8 scanned in place, texts
+// without "&" left undecoded) against the plain one: convToUTF8 of the whole
+// text, then extractAddresses.
 #include "extract/convModule.h"
 #include "extract/pipeline.h"
 
-#include "support/core_files.h"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
 namespace pipeline = quillon::pipeline;
 namespace conv = quillon::convModule;
 using quillon::Encoding;
@@ -193,38 +189,61 @@ TEST(IsValidUtf8, AgreesWithTheConversionOnShortTexts) {
     }
 }
 
-class MapWholeFile : public ::testing::Test {
-protected:
-    quillon::testing::TempFolder m_tmp;
-    fs::path m_root = m_tmp.path();
-};
-
-// Sizes on both sides of the size from which files are mapped.
-TEST_F(MapWholeFile, GivesTheBytesOfReadWholeFile) {
-    std::mt19937 rng(11);
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4096}, (std::size_t{1} << 20) - 1,
-                                   std::size_t{1} << 20, (std::size_t{1} << 20) + 4097}) {
-        std::string bytes(size, '\0');
-        for (char& c : bytes) {
-            c = static_cast<char>(rng());
+// The road read in tiny pieces: every cut (after a line end, after a space or
+// control byte in a long line, before a run of a foreign ISO-2022-JP set)
+// gives what the whole text converted and scanned at once gives.
+TEST(SearchRun, TinyPiecesGiveWhatTheWholeTextGives) {
+    class Collect : public pipeline::SearchSink {
+    public:
+        void addressFound(std::string_view a, std::size_t) override { found.addresses.emplace_back(a); }
+        void sourceFinished(const pipeline::SourceReport& r) override {
+            found.invalid = r.invalid;
+            found.used = r.used;
+            ok = r.ok();
         }
-        const fs::path file = m_root / ("f" + std::to_string(size));
-        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        pipeline::MappedFile mapped = pipeline::mapWholeFile(file);
-        ASSERT_TRUE(mapped.ok()) << size;
-        EXPECT_EQ(mapped.bytes(), pipeline::readWholeFile(file).bytes) << size;
-        // Moving keeps the bytes where they are.
-        const pipeline::MappedFile moved = std::move(mapped);
-        EXPECT_EQ(moved.bytes(), bytes) << size;
+        Found found;
+        bool ok = false;
+    };
+    std::mt19937 rng(77);
+    // A run of a set that glibc reads (GB 2312 of ISO-2022-JP-2), with places
+    // to cut in it.
+    const std::string foreign = "\x1B$A\x21\x21\t\x30\x21\n\x30\x21 \x21\x21\x30\x21\t\x30\x21\n";
+    for (const Encoding enc : {Encoding::UTF8, Encoding::ShiftJIS, Encoding::EucJP, Encoding::ISO2022JP}) {
+        for (int round = 0; round < 120; ++round) {
+            std::string text = randomText(rng, 1 + rng() % 200);
+            if (round % 3 == 1) {
+                std::replace(text.begin(), text.end(), '\n', ' '); // one long line
+            } else if (round % 3 == 2) {
+                std::erase(text, '\n'); // one long line with no place to cut
+                std::erase(text, ' ');
+                text.insert(rng() % text.size(), "mail@example.jp");
+            }
+            if (enc == Encoding::ISO2022JP) {
+                text.insert(rng() % (text.size() + 1), foreign);
+            }
+            const std::size_t pieceSize = 16 + rng() % 80;
+            Collect sink;
+            const pipeline::Source source = [&] {
+                pipeline::Source s;
+                s.kind = pipeline::Source::Kind::Text;
+                s.text = text;
+                return s;
+            }();
+            pipeline::SearchOptions options;
+            options.encoding = enc;
+            options.pieceSize = pieceSize;
+            options.piecesAhead = 1 + rng() % 3;
+            const pipeline::SearchReport report = pipeline::runSearch({source}, options, sink);
+            SCOPED_TRACE(::testing::Message()
+                         << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize << ", text: " << text);
+            const Found whole = plainRoad(text, enc);
+            EXPECT_TRUE(sink.ok);
+            EXPECT_EQ(report.read, 1u);
+            EXPECT_EQ(sink.found.addresses, whole.addresses);
+            EXPECT_EQ(sink.found.invalid, whole.invalid);
+            EXPECT_EQ(sink.found.used, whole.used);
+        }
     }
-}
-
-TEST_F(MapWholeFile, RefusesWhatReadWholeFileRefuses) {
-    const pipeline::MappedFile missing = pipeline::mapWholeFile(m_root / "missing");
-    EXPECT_EQ(missing.error, pipeline::ReadError::NotFound);
-    const pipeline::MappedFile folder = pipeline::mapWholeFile(m_root);
-    EXPECT_EQ(folder.error, pipeline::ReadError::NotRegular);
-    EXPECT_TRUE(folder.bytes().empty());
 }
 
 } // namespace

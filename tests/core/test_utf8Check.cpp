@@ -1,7 +1,7 @@
 // The vector UTF-8 check against the portable one, and both against the
 // character-by-character definition, on texts built to put every kind of
 // sequence at every offset of a block.
-#include "extract/utf8Check.h"
+#include "app/utf8Check.h"
 
 #include <gtest/gtest.h>
 

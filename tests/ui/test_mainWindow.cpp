@@ -2,10 +2,11 @@
 
 #include "list/qt/addressModel.h"
 #include "list/qt/addressView.h"
-#include "list/qt/confirmWindow.h"
 #include "ui/App.h"
+#include "ui/confirmWindow.h"
 #include "ui/mainWindow.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -160,6 +161,9 @@ private slots:
         FakeServices fake;
         fake.openAnswers << path;
         mainWindow w(&fake);
+        // Batches appended and steps that take the rows out and put them back
+        // all keep the model consistent.
+        QAbstractItemModelTester tester(w.AddressBox1Model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QStringList statuses;
         connect(&w, &mainWindow::statusChanged, this, [&](const QString& s) { statuses << s; });
         w.openButton->click();
@@ -185,6 +189,23 @@ private slots:
         }
         QVERIFY(!w.encButton[3]->isEnabled());
         QVERIFY(w.ayashiiButton->isEnabled() && w.deleteButton->isEnabled() && w.clearButton->isEnabled());
+    }
+
+    void modelIsResetWhenRowsAreTakenOutAndPutBack() {
+        quillon::addressBox box;
+        quillon::AddressModel model(box);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        box.addAddress("a@x.jp", 1);
+        box.addAddress("b@x.jp", 1);
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        std::vector<quillon::AddressRow> rows = box.takeRows();
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(model.rowCount(), 0);
+        rows.pop_back();
+        box.putRows(std::move(rows));
+        QCOMPARE(resets.count(), 2);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("a@x.jp"));
     }
 
     void rowsAddUpAcrossSearchesWithoutPostProcessing() {

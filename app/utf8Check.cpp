@@ -1,4 +1,4 @@
-#include "extract/utf8Check.h"
+#include "app/utf8Check.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "list/qt/confirmWindow.h"
+#include "ui/confirmWindow.h"
 
 #include "ui/controls.h"
 #include "ui/mainWindow.h"

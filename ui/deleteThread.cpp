@@ -1,4 +1,4 @@
-#include "list/qt/deleteThread.h"
+#include "ui/deleteThread.h"
 
 #include "list/listOps.h"
 #include "ui/mainWindow.h"

@@ -1,0 +1,56 @@
+#pragma once
+
+// The pieces of the conversion module that its readers share: the ISO-2022-JP
+// converter names and the decoding tables; the glibc runs are textCodec's.
+// For extract/convModule.cpp and extract/iso2022Reader.cpp only.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iconv.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/textCodec.h"
+
+namespace quillon::convModule::detail {
+
+using namespace textCodec;
+
+// ISO-2022-JP is decoded by the escape-sequence reader below, which hands the
+// characters of each designated set to one of the converters of textCodec, so ①, ㈱
+// and ～ read as from CP932. glibc's ISO-2022-JP, ISO-2022-JP-2 and
+// ISO-2022-JP-3 all refuse the NEC row 13 that Windows mailers write after
+// ESC $ B and all read 0x2141 as U+301C (〜) where the same text in Shift_JIS
+// gives U+FF5E. glibc is used as it is only for the sets this reader does not
+// map itself: JIS X 0213 (ISO-2022-JP-3) and the Chinese and Korean sets of
+// ISO-2022-JP-2.
+constexpr const char* kIso2022Jp3 = "ISO-2022-JP-3";
+constexpr const char* kIso2022Jp2 = "ISO-2022-JP-2";
+
+struct DecodeTable {
+    // The UTF-8 bytes in the low three bytes, their count in the top byte; 0
+    // where the table does not hold the sequence.
+    std::array<std::uint32_t, 256> single{};
+    std::vector<std::uint32_t> pair; // index first << 8 | second, first byte 0x80 or above
+    bool asciiSame = false;          // 0x00 to 0x7F read as themselves
+};
+
+// One character from the table, written as three bytes whatever its length
+// (the caller leaves room for that); returns the next write position.
+inline char* putEntry(char* dst, std::uint32_t e) {
+    dst[0] = static_cast<char>(e & 0xFF);
+    dst[1] = static_cast<char>((e >> 8) & 0xFF);
+    dst[2] = static_cast<char>((e >> 16) & 0xFF);
+    return dst + (e >> 24);
+}
+
+const DecodeTable& cp932Table();
+const DecodeTable& eucJpTable();
+
+// Decodes `in` with the table, handing what it does not hold to `cd`.
+void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,
+                     std::size_t& invalid);
+
+} // namespace quillon::convModule::detail

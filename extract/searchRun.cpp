@@ -1,0 +1,754 @@
+#include "extract/searchRun.h"
+
+#include "extract/ascReferClass.h"
+#include "extract/convModule.h"
+#include "extract/handOver.h"
+#include "extract/pipeline.h"
+#include "extract/searchClass.h"
+#include "app/utf8Check.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace quillon::pipeline {
+
+namespace fs = std::filesystem;
+
+void SearchSink::sourceStarted(std::size_t, std::size_t, const std::string&) {}
+void SearchSink::progress(std::int64_t, std::int64_t, std::uint64_t) {}
+void SearchSink::sourceFinished(const SourceReport&) {}
+void SearchSink::searchFinished(const SearchReport&) {}
+
+Source Source::file(std::string path) {
+    Source s;
+    s.kind = Kind::Path;
+    s.path = std::move(path);
+    return s;
+}
+
+Source Source::standardInput(int fd, std::string name) {
+    Source s;
+    s.kind = Kind::StandardInput;
+    s.fd = fd;
+    s.name = std::move(name);
+    return s;
+}
+
+Source Source::utf8Text(std::string_view text, std::string name) {
+    Source s;
+    s.kind = Kind::Text;
+    s.text = text;
+    s.name = std::move(name);
+    s.forceUtf8 = true;
+    return s;
+}
+
+namespace {
+
+ReadError readErrorFor(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+        return ReadError::NotFound;
+    case EACCES:
+    case EPERM:
+        return ReadError::NoPermission;
+    case EISDIR:
+        return ReadError::NotRegular;
+    case ENOMEM:
+    case EFBIG:
+    case EOVERFLOW:
+        return ReadError::TooLarge;
+    default:
+        return ReadError::Io;
+    }
+}
+
+// ---- Scanning a UTF-8 piece ---------------------------------------------------
+
+// Scans a decoded text (no reference left to decode) for addresses.
+bool scanDecoded(std::string_view decoded, const AddressFn& onAddress, const JobContext& ctx) {
+    searchClass scanner;
+    scanner.setRegex(decoded, kAddressPattern);
+    scanner.setDiv(ctx);
+    const double div = scanner.div();
+    const auto maximum = static_cast<std::int64_t>(static_cast<double>(scanner.destLength()) / div);
+    ctx.report(maximum, 0);
+    while (!ctx.stopRequested()) {
+        const std::string_view address = scanner.search();
+        if (scanner.stop()) {
+            return true;
+        }
+        onAddress(address);
+        ctx.report(maximum, static_cast<std::int64_t>(static_cast<double>(scanner.posLength()) / div));
+    }
+    return false;
+}
+
+// Decodes the references of a UTF-8 text (a text without "&" has none and is
+// scanned as it is), then scans it.
+bool decodeAndScan(std::string_view text, bool mayHoldReference, const AddressFn& onAddress, const JobContext& ctx) {
+    if (!mayHoldReference) {
+        return !ctx.stopRequested() && scanDecoded(text, onAddress, ctx);
+    }
+    const ascReferClass decoder;
+    const std::string decoded = decoder.convert(text, ctx);
+    if (ctx.stopRequested()) {
+        return false;
+    }
+    return scanDecoded(decoded, onAddress, ctx);
+}
+
+// The smallest power of ten (at least 10) that brings `size` below 50,000,
+// as searchClass::setDiv finds it.
+double divFor(std::uint64_t size) {
+    double p = 10;
+    while (static_cast<double>(size) / p >= 50000) {
+        p *= 10;
+    }
+    return p;
+}
+
+// ---- Listing ------------------------------------------------------------------
+
+// One entry of the run's list: a file to read (or a stream, or a text), or a
+// folder that could not be listed.
+struct Item {
+    const Source* source = nullptr;
+    std::string path;        // a file, or the folder that failed
+    bool fromFolder = false; // found by a walk: only regular files are read
+    std::string listError;   // set for a folder that could not be listed
+};
+
+std::vector<Item> listSources(const std::vector<Source>& sources, const JobContext& ctx) {
+    std::vector<Item> items;
+    for (const Source& s : sources) {
+        if (ctx.stopRequested()) {
+            break;
+        }
+        if (s.kind != Source::Kind::Path) {
+            items.push_back({&s, s.name, false, {}});
+            continue;
+        }
+        std::error_code ec;
+        if (fs::is_directory(fs::path(s.path), ec)) {
+            walkFolder(
+                s.path,
+                [&](const fs::path& file) {
+                    items.push_back({&s, file.string(), true, {}});
+                },
+                [&](const fs::path& folder, const std::string& why) {
+                    items.push_back({&s, folder.string(), true, why.empty() ? std::string("?") : why});
+                },
+                ctx);
+        } else {
+            items.push_back({&s, s.path, false, {}});
+        }
+    }
+    return items;
+}
+
+// ---- Reading in pieces ----------------------------------------------------------
+
+// The hand-over cost of a piece: one, and one more for every kCostUnit bytes.
+// A waiting scan is woken once kWakeAt of cost is ready.
+constexpr std::size_t kCostUnit = std::size_t{16} << 10;
+constexpr std::size_t kWakeAt = 16;
+
+// Raw bytes: a buffer that is not cleared when it grows.
+struct Bytes {
+    std::unique_ptr<char[]> data;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+
+    // Room for `cap` bytes, the first `size` kept.
+    void ensure(std::size_t cap) {
+        if (cap <= capacity) {
+            return;
+        }
+        auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+        if (size > 0) {
+            std::memcpy(bigger.get(), data.get(), size);
+        }
+        data = std::move(bigger);
+        capacity = cap;
+    }
+    std::string_view view() const { return {data.get(), size}; }
+};
+
+// One piece of a source, converted to UTF-8, or the end of a source.
+struct Piece {
+    std::size_t item = 0;
+    std::string text;              // UTF-8, references not yet decoded, or
+    Bytes raw;                     // the raw bytes themselves when they are that already
+    bool inPlace = false;          // the piece is `raw`
+    bool mayHoldReference = false; // the piece holds a "&"
+    bool first = false;            // the source's first piece (or its only message)
+    bool last = false;             // the source's last piece: `report` holds the read's outcome
+    std::uint64_t end = 0;         // raw bytes of the source read through this piece
+    std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
+    SourceReport report;           // on the last piece
+
+    std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
+};
+
+// Buffers go round between the reader and the scan: fresh memory costs more
+// than memory used again.
+class BufferPool {
+public:
+    std::string takeText() {
+        const std::lock_guard lock(m_mutex);
+        return takeFrom(m_texts);
+    }
+    Bytes takeBytes() {
+        const std::lock_guard lock(m_mutex);
+        return takeFrom(m_bytes);
+    }
+    void give(Piece& piece) {
+        const std::lock_guard lock(m_mutex);
+        if (piece.text.capacity() > 0 && m_texts.size() < kKept) {
+            piece.text.clear();
+            m_texts.push_back(std::move(piece.text));
+        }
+        if (piece.raw.capacity > 0 && m_bytes.size() < kKept) {
+            piece.raw.size = 0;
+            m_bytes.push_back(std::move(piece.raw));
+        }
+    }
+    void give(Bytes bytes) {
+        const std::lock_guard lock(m_mutex);
+        if (bytes.capacity > 0 && m_bytes.size() < kKept) {
+            bytes.size = 0;
+            m_bytes.push_back(std::move(bytes));
+        }
+    }
+
+private:
+    static constexpr std::size_t kKept = 8;
+    template <class T> static T takeFrom(std::vector<T>& spare) {
+        if (spare.empty()) {
+            return {};
+        }
+        T t = std::move(spare.back());
+        spare.pop_back();
+        return t;
+    }
+    std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+    std::vector<Bytes> m_bytes;
+};
+
+// Where a piece may end in a buffer that holds no line end: after the last
+// control byte or space (ESC aside, which begins an escape sequence). No
+// address, reference, escape sequence or multibyte character holds such a
+// byte. 0 when there is none.
+std::size_t safeCut(std::string_view bytes) {
+    const auto isCut = [](unsigned char b) { return b <= 0x20 && b != 0x1B; };
+    std::size_t i = bytes.size();
+    // Eight bytes at a time, from the end, past words without a byte below 0x21.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    while (i >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, bytes.data() + i - 8, 8);
+        if (((w - kOnes * 0x21) & ~w & kHigh) == 0) {
+            i -= 8;
+            continue;
+        }
+        for (std::size_t k = i; k > i - 8; --k) {
+            if (isCut(static_cast<unsigned char>(bytes[k - 1]))) {
+                return k;
+            }
+        }
+        i -= 8;
+    }
+    for (; i > 0; --i) {
+        if (isCut(static_cast<unsigned char>(bytes[i - 1]))) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+// Where a piece ends: after the last line end of the buffer, else at a safe cut.
+std::size_t pieceCut(std::string_view bytes) {
+    if (bytes.empty()) {
+        return 0;
+    }
+    if (const void* nl = ::memrchr(bytes.data(), '\n', bytes.size())) {
+        return static_cast<std::size_t>(static_cast<const char*>(nl) - bytes.data()) + 1;
+    }
+    return safeCut(bytes);
+}
+
+// Reads the listed sources one after the other, in pieces, converts each
+// piece and hands it over. Runs on the reader thread.
+class Reader {
+public:
+    Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool)
+        : m_items(items), m_options(options), m_out(out), m_pool(pool) {}
+
+    void run() {
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (stopped() || !readItem(i)) {
+                return;
+            }
+        }
+    }
+
+private:
+    bool stopped() const { return m_options.stop != nullptr && m_options.stop->load(std::memory_order_relaxed); }
+
+    // Hands over the end of a source that gave no text.
+    bool failure(std::size_t index, SourceReport report) {
+        Piece p;
+        p.item = index;
+        p.first = true;
+        p.last = true;
+        p.report = std::move(report);
+        return m_out.push(std::move(p));
+    }
+
+    bool readItem(std::size_t index) {
+        const Item& item = m_items[index];
+        SourceReport report;
+        report.index = index;
+        report.path = item.path;
+        if (!item.listError.empty()) {
+            report.error = ReadError::NotListed;
+            report.detail = item.listError;
+            return failure(index, std::move(report));
+        }
+        const Source& source = *item.source;
+        const Encoding encoding = source.forceUtf8 ? Encoding::UTF8 : m_options.encoding;
+        if (source.kind == Source::Kind::Text) {
+            std::size_t at = 0;
+            const std::string_view text = source.text;
+            return readPieces(
+                index, std::move(report), encoding, text.size(),
+                [&](char* to, std::size_t room) -> ssize_t {
+                    const std::size_t n = std::min(room, text.size() - at);
+                    std::memcpy(to, text.data() + at, n);
+                    at += n;
+                    return static_cast<ssize_t>(n);
+                },
+                false);
+        }
+        if (source.kind == Source::Kind::StandardInput) {
+            return readPieces(
+                index, std::move(report), encoding, 0,
+                [&](char* to, std::size_t room) { return readSome(source.fd, to, room, true); }, true);
+        }
+        // O_NONBLOCK: opening a FIFO without a writer must not hang.
+        const int fd = ::open(item.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            report.systemError = errno;
+            report.error = readErrorFor(errno);
+            report.detail = std::strerror(errno);
+            return failure(index, std::move(report));
+        }
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{fd};
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            report.systemError = errno;
+            report.error = readErrorFor(errno);
+            report.detail = std::strerror(errno);
+            return failure(index, std::move(report));
+        }
+        const bool stream = S_ISFIFO(st.st_mode) && !item.fromFolder && m_options.readNamedPipes;
+        if (!S_ISREG(st.st_mode) && !stream) {
+            report.error = ReadError::NotRegular;
+            return failure(index, std::move(report));
+        }
+        const auto size = stream ? std::uint64_t{0} : static_cast<std::uint64_t>(st.st_size);
+        return readPieces(
+            index, std::move(report), encoding, size,
+            [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); }, stream);
+    }
+
+    // read() through interruptions. A stream is polled first, a tenth of a
+    // second at a time to see STOP: a FIFO that no writer has opened yet
+    // waits for one (it reads as ended only once a writer has closed it).
+    // -2 when STOP came while waiting.
+    ssize_t readSome(int fd, char* to, std::size_t room, bool stream) {
+        while (true) {
+            if (stream) {
+                pollfd p{fd, POLLIN, 0};
+                const int ready = ::poll(&p, 1, 100);
+                if (stopped()) {
+                    return -2;
+                }
+                if (ready == 0 || (ready < 0 && errno == EINTR)) {
+                    continue;
+                }
+            }
+            const ssize_t got = ::read(fd, to, room);
+            if (got >= 0) {
+                return got;
+            }
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+                stream = true;
+                continue;
+            }
+            return -1;
+        }
+    }
+
+    template <class ReadFn>
+    bool readPieces(std::size_t index, SourceReport report, Encoding enc, std::uint64_t size, ReadFn&& readFn,
+                    bool stream) {
+        try {
+            return readPiecesOrThrow(index, report, enc, size, readFn, stream);
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
+        // A line longer than memory holds: what was scanned of it stays.
+        report.error = ReadError::TooLarge;
+        Piece p;
+        p.item = index;
+        p.first = !m_started;
+        p.last = true;
+        p.report = std::move(report);
+        return m_out.push(std::move(p));
+    }
+
+    template <class ReadFn>
+    bool readPiecesOrThrow(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn,
+                           bool stream) {
+        m_started = false;
+        const std::size_t pieceSize = std::max<std::size_t>(m_options.pieceSize, 16);
+        // Room for a piece, or for the whole of a smaller file and one byte
+        // more (its end is then seen without a second buffer).
+        std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
+        if (size > 0 && size < room) {
+            room = static_cast<std::size_t>(size) + 1;
+        }
+        Bytes raw = m_pool.takeBytes();
+        raw.ensure(room);
+        room = std::max(room, raw.capacity);
+        std::uint64_t consumed = 0;  // raw bytes of the source handed on
+        std::size_t noCutBefore = 0; // bytes of the buffer known to hold no cut
+        bool eof = false;
+        bool decided = false;
+        std::optional<convModule::PieceConverter> converter;
+        while (true) {
+            if (stopped()) {
+                report.error = ReadError::Stopped;
+                report.finished = false;
+                break;
+            }
+            // Fill the buffer, or read to the end.
+            while (!eof && raw.size < room) {
+                const ssize_t got = readFn(raw.data.get() + raw.size, room - raw.size);
+                if (got == -2) {
+                    break; // stopped while waiting
+                }
+                if (got < 0) {
+                    report.systemError = errno;
+                    report.error = readErrorFor(errno);
+                    if (report.error != ReadError::TooLarge) {
+                        report.error = ReadError::Io;
+                    }
+                    report.detail = std::strerror(report.systemError);
+                    eof = true;
+                    break;
+                }
+                if (got == 0) {
+                    eof = true;
+                    break;
+                }
+                raw.size += static_cast<std::size_t>(got);
+                if (stream) {
+                    break; // a pipe gives what it has: scan it while more comes
+                }
+            }
+            if (!eof && raw.size < room && stopped()) {
+                continue;
+            }
+            if (!decided && (eof || raw.size >= convModule::kGuessSampleSize)) {
+                decided = true;
+                report.sample = convModule::guessSample(raw.view());
+                Encoding used = enc == Encoding::None ? convModule::guessEncoding(report.sample) : enc;
+                if (used == Encoding::UTF16) {
+                    used = Encoding::UTF8;
+                }
+                report.used = used;
+                if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {
+                    converter.emplace(used);
+                }
+            }
+            if (!decided) {
+                continue; // a stream that gave fewer bytes than the sample
+            }
+            // A piece is at most pieceSize bytes where a cut can be found
+            // in them, else as long as the line that has no cut.
+            std::size_t cut = raw.size;
+            if (!eof || raw.size > pieceSize) {
+                cut = 0;
+                if (noCutBefore < pieceSize) {
+                    cut = pieceCut(raw.view().substr(0, std::min(raw.size, pieceSize)));
+                }
+                if (cut == 0) {
+                    const std::size_t from = std::max(noCutBefore, std::min(raw.size, pieceSize));
+                    const std::size_t more = pieceCut(raw.view().substr(from));
+                    cut = more == 0 ? 0 : from + more;
+                }
+                if (cut == 0 && eof) {
+                    cut = raw.size;
+                }
+                if (cut == 0) {
+                    noCutBefore = raw.size;
+                    if (raw.size == room) {
+                        room *= 4; // one line longer than the buffer, with no place to cut it
+                        raw.ensure(room);
+                    }
+                    continue;
+                }
+            }
+            noCutBefore = 0;
+            std::size_t stop = cut;
+            Piece piece;
+            piece.item = index;
+            piece.size = size;
+            piece.first = !m_started;
+            m_started = true;
+            const std::string_view bytes = raw.view();
+            if (converter) {
+                piece.text = m_pool.takeText();
+                stop = converter->convert(bytes, 0, cut, piece.text, !eof);
+                report.invalid = converter->invalid();
+                piece.mayHoldReference = piece.text.find('&') != std::string::npos;
+            } else {
+                const std::string_view part = bytes.substr(0, cut);
+                const utf8Check::Inspection seen = utf8Check::inspect(part);
+                if (seen.valid) {
+                    // The bytes themselves are the piece.
+                    piece.inPlace = true;
+                    piece.mayHoldReference = seen.hasAmpersand;
+                } else {
+                    convModule::ConvResult repaired = convModule::convToUTF8(part, Encoding::UTF8);
+                    report.invalid += repaired.invalid;
+                    piece.mayHoldReference = repaired.text.find('&') != std::string::npos;
+                    piece.text = std::move(repaired.text);
+                }
+            }
+            if (stop == 0 && !eof) {
+                // A run of a foreign set that goes on past the buffer: read on.
+                noCutBefore = raw.size;
+                if (raw.size == room) {
+                    room *= 2;
+                    raw.ensure(room);
+                }
+                m_pool.give(piece);
+                continue;
+            }
+            // What follows the piece stays for the next one.
+            Bytes next = m_pool.takeBytes();
+            const std::size_t tail = raw.size - stop;
+            next.ensure(std::max(room, tail));
+            if (tail > 0) {
+                std::memcpy(next.data.get(), raw.data.get() + stop, tail);
+            }
+            next.size = tail;
+            if (piece.inPlace) {
+                raw.size = stop;
+                piece.raw = std::move(raw);
+            } else {
+                m_pool.give(std::move(raw));
+            }
+            raw = std::move(next);
+            room = std::max(room, raw.capacity);
+            consumed += stop;
+            piece.end = consumed;
+            const bool done = eof && raw.size == 0;
+            if (done) {
+                piece.last = true;
+                report.bytes = consumed;
+                if (!stream && report.error == ReadError::None && consumed < size) {
+                    report.error = ReadError::Shortened;
+                }
+                piece.report = std::move(report);
+            }
+            // A stream's piece wakes the scan at once: the next read may wait long.
+            const std::size_t cost = stream ? kWakeAt : 1 + piece.view().size() / kCostUnit;
+            if (!m_out.push(std::move(piece), cost)) {
+                return false;
+            }
+            if (done) {
+                m_pool.give(std::move(raw));
+                return true;
+            }
+        }
+        // Stopped.
+        Piece p;
+        p.item = index;
+        p.first = !m_started;
+        p.last = true;
+        report.bytes = consumed;
+        p.report = std::move(report);
+        m_pool.give(std::move(raw));
+        m_out.push(std::move(p));
+        return false;
+    }
+
+    const std::vector<Item>& m_items;
+    const SearchOptions& m_options;
+    HandOver<Piece>& m_out;
+    BufferPool& m_pool;
+    bool m_started = false;
+};
+
+} // namespace
+
+SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& options, SearchSink& sink) {
+    JobContext ctx;
+    ctx.stop = options.stop;
+    SearchReport total;
+    const std::vector<Item> items = listSources(sources, ctx);
+    total.sources = items.size();
+
+    // A piece costs by its size, so that many small files are read ahead
+    // where few pieces of a large one are.
+    const std::size_t pieceCost = 1 + std::max<std::size_t>(options.pieceSize, 16) / kCostUnit;
+    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
+    BufferPool pool;
+    Reader reader(items, options, pieces, pool);
+    const auto produce = [&] {
+        try {
+            reader.run();
+            pieces.close();
+        } catch (...) {
+            pieces.fail(std::current_exception());
+        }
+    };
+    std::thread thread(produce);
+    // The reader is told to end and joined however this thread leaves.
+    struct Joiner {
+        std::thread& thread;
+        HandOver<Piece>& pieces;
+        ~Joiner() {
+            pieces.quit();
+            thread.join();
+        }
+    } joiner{thread, pieces};
+
+    SourceReport current;
+    bool skipping = false; // the rest of a source that failed in the scan
+    while (std::optional<Piece> piece = pieces.pop()) {
+        if (piece->first) {
+            skipping = false;
+            current = SourceReport();
+            sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+        }
+        if (!piece->view().empty() && !skipping) {
+            const std::size_t source = piece->item;
+            const double div = divFor(piece->size);
+            const auto maximum = static_cast<std::int64_t>(static_cast<double>(piece->size) / div);
+            try {
+                const bool finished = decodeAndScan(
+                    piece->view(), piece->mayHoldReference,
+                    [&](std::string_view address) {
+                        ++current.addresses;
+                        sink.addressFound(address, source);
+                    },
+                    ctx);
+                if (!finished) {
+                    total.stopped = true;
+                }
+            } catch (const std::bad_alloc&) {
+                skipping = true;
+                current.error = ReadError::TooLarge;
+            }
+            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
+                          piece->end);
+        }
+        pool.give(*piece);
+        if (ctx.stopRequested()) {
+            total.stopped = true;
+        }
+        if (piece->last || total.stopped) {
+            SourceReport report = piece->last ? std::move(piece->report) : SourceReport();
+            report.index = piece->item;
+            report.path = items[piece->item].path;
+            report.addresses = current.addresses;
+            if (current.error != ReadError::None && report.error == ReadError::None) {
+                report.error = current.error;
+            }
+            if (total.stopped) {
+                report.finished = false;
+                if (report.error == ReadError::None) {
+                    report.error = ReadError::Stopped;
+                }
+            }
+            total.invalid += report.invalid;
+            total.addresses += report.addresses;
+            if (report.ok()) {
+                ++total.read;
+            } else if (report.error != ReadError::Stopped) {
+                ++total.failed;
+            }
+            sink.sourceFinished(report);
+            if (total.stopped) {
+                break;
+            }
+        }
+    }
+    if (ctx.stopRequested()) {
+        total.stopped = true;
+    }
+    sink.searchFinished(total);
+    return total;
+}
+
+// ---- The older entry points, on the same road ------------------------------------
+
+bool extractAddresses(std::string text, const AddressFn& onAddress, const JobContext& ctx) {
+    const bool mayHoldReference = text.find('&') != std::string::npos;
+    return decodeAndScan(text, mayHoldReference, onAddress, ctx);
+}
+
+SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_view /*sample*/,
+                            const AddressFn& onAddress, const JobContext& ctx) {
+    class Collect : public SearchSink {
+    public:
+        explicit Collect(const AddressFn& fn) : m_fn(fn) {}
+        void addressFound(std::string_view address, std::size_t) override { m_fn(address); }
+        void sourceFinished(const SourceReport& r) override { report = r; }
+        SourceReport report;
+
+    private:
+        const AddressFn& m_fn;
+    } sink(onAddress);
+    Source source;
+    source.kind = Source::Kind::Text;
+    source.text = bytes;
+    SearchOptions options;
+    options.encoding = enc;
+    options.stop = ctx.stop;
+    const SearchReport total = runSearch({source}, options, sink);
+    SourceScan scan;
+    scan.used = sink.report.used == Encoding::None
+                    ? (enc == Encoding::None ? convModule::guessEncoding(convModule::guessSample(bytes)) : enc)
+                    : sink.report.used;
+    scan.invalid = sink.report.invalid;
+    scan.finished = !total.stopped;
+    return scan;
+}
+
+} // namespace quillon::pipeline

@@ -1,11 +1,12 @@
 #include "extract/searchRun.h"
 
+#include "app/utf8Check.h"
 #include "extract/ascReferClass.h"
 #include "extract/convModule.h"
 #include "extract/handOver.h"
+#include "extract/mailSource.h"
 #include "extract/pipeline.h"
 #include "extract/searchClass.h"
-#include "app/utf8Check.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -489,6 +490,9 @@ private:
                     used = Encoding::UTF8;
                 }
                 report.used = used;
+                if (mailSource::looksLikeMail(raw.view())) {
+                    return readMail(index, report, enc, size, readFn, raw, eof, stream);
+                }
                 if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {
                     converter.emplace(used);
                 }
@@ -605,6 +609,92 @@ private:
         m_pool.give(std::move(raw));
         m_out.push(std::move(p));
         return false;
+    }
+
+    // A mail source (a saved message, or an mbox) is read whole and handed
+    // on one message at a time: its header lines and its text parts decoded
+    // (mailSource), each message a piece. `raw` holds what was read so far.
+    template <class ReadFn>
+    bool readMail(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn, Bytes& raw,
+                  bool eof, bool stream) {
+        while (!eof) {
+            if (raw.size == raw.capacity) {
+                raw.ensure(std::max<std::uint64_t>({raw.capacity * 2, size + 1, 4096}));
+            }
+            const ssize_t got = readFn(raw.data.get() + raw.size, raw.capacity - raw.size);
+            if (got == -2 || stopped()) {
+                report.error = ReadError::Stopped;
+                report.finished = false;
+                break;
+            }
+            if (got < 0) {
+                report.systemError = errno;
+                report.error = ReadError::Io;
+                report.detail = std::strerror(report.systemError);
+                break;
+            }
+            if (got == 0) {
+                eof = true;
+            }
+            raw.size += static_cast<std::size_t>(got);
+        }
+        if (!stream && report.error == ReadError::None && raw.size < size) {
+            report.error = ReadError::Shortened;
+        }
+        const std::uint64_t total = stream ? 0 : raw.size;
+        std::atomic<bool> quit{false};
+        JobContext ctx;
+        ctx.stop = &quit;
+        std::optional<Piece> held; // a message is handed on once the next one is known
+        bool handedOn = true;
+        const auto handOn = [&](Piece piece) {
+            const std::size_t cost = 1 + piece.view().size() / kCostUnit;
+            if (!m_out.push(std::move(piece), cost)) {
+                handedOn = false;
+                quit = true;
+            }
+        };
+        if (report.error != ReadError::Stopped) {
+            mailSource::readMail(
+                raw.view(), enc,
+                [&](mailSource::MailMessage&& m) {
+                    if (stopped() || !handedOn) {
+                        quit = true;
+                        return;
+                    }
+                    if (held) {
+                        handOn(std::move(*held));
+                    }
+                    Piece piece;
+                    piece.item = index;
+                    piece.size = total;
+                    piece.first = !m_started;
+                    m_started = true;
+                    piece.end = m.end;
+                    piece.mayHoldReference = m.text.find('&') != std::string::npos;
+                    piece.text = std::move(m.text);
+                    report.invalid += m.invalid;
+                    held = std::move(piece);
+                },
+                ctx);
+            if (stopped()) {
+                report.error = ReadError::Stopped;
+                report.finished = false;
+            }
+        }
+        if (!handedOn) {
+            return false;
+        }
+        Piece last = held ? std::move(*held) : Piece();
+        last.item = index;
+        last.first = !m_started;
+        last.last = true;
+        report.bytes = raw.size;
+        last.report = std::move(report);
+        m_pool.give(std::move(raw));
+        raw = Bytes();
+        handOn(std::move(last));
+        return handedOn && !stopped();
     }
 
     const std::vector<Item>& m_items;

@@ -3,6 +3,9 @@
 #include "extract/convModule.h"
 #include "extract/mailSource.h"
 #include "extract/pipeline.h"
+#include "extract/searchRun.h"
+
+#include "support/core_files.h"
 
 #include <gtest/gtest.h>
 
@@ -345,4 +348,41 @@ TEST(MailSource, MboxOfMixedMessages) {
     EXPECT_FALSE(mail::readMail(
         mbox, Encoding::ShiftJIS, [&](mail::MailMessage&&) { ++read; }, ctx));
     EXPECT_EQ(read, 0U);
+}
+
+// On the search road, a mail file is read as mail and everything else as the
+// text it is, in the same folder; every message of an mbox is a piece of its
+// file, in order.
+TEST(MailSource, OnTheSearchRoad) {
+    quillon::testing::TempFolder folder;
+    quillon::testing::writeAll(folder.path() / "a.eml",
+                               singlePart("utf-8", "base64", base64("本文 b64.body@example.jp\n")));
+    quillon::testing::writeAll(folder.path() / "b.txt", "Notes: x\nwrite to taro.yama=\nda@example.jp\n");
+    quillon::testing::writeAll(folder.path() / "c.mbox",
+                               "From env.one@example.jp Mon Jan  1 12:00:00 2024\nFrom: one@example.jp\nSubject: 1\n\n"
+                               "body one\n\nFrom env.two@example.jp Mon Jan  1 12:00:01 2024\nFrom: two@example.jp\n"
+                               "Content-Transfer-Encoding: quoted-printable\nSubject: 2\n\nsoft.br=\neak@example.jp\n");
+    struct Collect : pipeline::SearchSink {
+        std::vector<std::string> found;
+        std::vector<pipeline::SourceReport> reports;
+        void addressFound(std::string_view address, std::size_t) override { found.emplace_back(address); }
+        void sourceFinished(const pipeline::SourceReport& r) override { reports.push_back(r); }
+    };
+    for (const std::size_t pieceSize : {std::size_t{16}, std::size_t{1} << 20}) {
+        Collect sink;
+        pipeline::SearchOptions options;
+        options.encoding = Encoding::ShiftJIS;
+        options.pieceSize = pieceSize;
+        pipeline::runSearch({pipeline::Source::file(folder.path().string())}, options, sink);
+        const std::vector<std::string> want = {"sender@example.org",   "dest@example.net",   "m1@example.org",
+                                               "b64.body@example.jp",  "da@example.jp",      "env.one@example.jp",
+                                               "one@example.jp",       "env.two@example.jp", "two@example.jp",
+                                               "soft.break@example.jp"};
+        EXPECT_EQ(sink.found, want) << pieceSize;
+        ASSERT_EQ(sink.reports.size(), 3U);
+        for (const pipeline::SourceReport& r : sink.reports) {
+            EXPECT_TRUE(r.ok()) << r.path;
+            EXPECT_EQ(r.bytes, std::filesystem::file_size(r.path)) << r.path;
+        }
+    }
 }

@@ -317,9 +317,24 @@ std::string streamBytes(GMimeStream* stream) {
     return bytes;
 }
 
-bool isBase64Byte(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-           c == '=' || c == '\r' || c == '\n' || c == ' ' || c == '\t';
+// The bytes base64 text may hold: its alphabet, padding and line ends.
+constexpr std::array<bool, 256> makeBase64Table() {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[static_cast<std::size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                             (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=' || c == '\r' ||
+                                             c == '\n' || c == ' ' || c == '\t';
+    }
+    return table;
+}
+constexpr std::array<bool, 256> kBase64 = makeBase64Table();
+
+bool isCleanBase64(std::string_view raw) {
+    bool clean = true;
+    for (const char c : raw) {
+        clean &= kBase64[static_cast<unsigned char>(c)];
+    }
+    return clean;
 }
 
 // Undoes base64 or quoted-printable; other transfer encodings are taken as
@@ -331,7 +346,7 @@ std::string transferDecoded(const std::string& raw, GMimeContentEncoding encodin
         return raw;
     }
     if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
-        clean = std::all_of(raw.begin(), raw.end(), [](char c) { return isBase64Byte(static_cast<unsigned char>(c)); });
+        clean = isCleanBase64(raw);
     }
     GMimeEncoding state;
     g_mime_encoding_init_decode(&state, encoding);

@@ -28,6 +28,7 @@ namespace quillon::pipeline {
 namespace fs = std::filesystem;
 
 void SearchSink::sourceStarted(std::size_t, std::size_t, const std::string&) {}
+void SearchSink::partStarted(std::size_t, const std::string&) {}
 void SearchSink::progress(std::int64_t, std::int64_t, std::uint64_t) {}
 void SearchSink::sourceFinished(const SourceReport&) {}
 void SearchSink::searchFinished(const SearchReport&) {}
@@ -202,6 +203,7 @@ struct Piece {
     std::uint64_t end = 0;         // raw bytes of the source read through this piece
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
+    std::string part;              // the message of an mbox the piece is, when it is one
 
     std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
 };
@@ -673,6 +675,9 @@ private:
                     piece.end = m.end;
                     piece.mayHoldReference = m.text.find('&') != std::string::npos;
                     piece.text = std::move(m.text);
+                    if (m.inMbox) {
+                        piece.part = mailSource::messageLabel(m);
+                    }
                     report.invalid += m.invalid;
                     held = std::move(piece);
                 },
@@ -745,6 +750,9 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             skipping = false;
             current = SourceReport();
             sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+        }
+        if (!piece->part.empty()) {
+            sink.partStarted(piece->item, piece->part);
         }
         if (!piece->view().empty() && !skipping) {
             const std::size_t source = piece->item;

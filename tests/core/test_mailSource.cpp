@@ -366,6 +366,7 @@ TEST(MailSource, OnTheSearchRoad) {
         std::vector<std::string> found;
         std::vector<pipeline::SourceReport> reports;
         void addressFound(std::string_view address, std::size_t) override { found.emplace_back(address); }
+        void partStarted(std::size_t, const std::string& label) override { found.push_back("(" + label + ")"); }
         void sourceFinished(const pipeline::SourceReport& r) override { reports.push_back(r); }
     };
     for (const std::size_t pieceSize : {std::size_t{16}, std::size_t{1} << 20}) {
@@ -374,10 +375,10 @@ TEST(MailSource, OnTheSearchRoad) {
         options.encoding = Encoding::ShiftJIS;
         options.pieceSize = pieceSize;
         pipeline::runSearch({pipeline::Source::file(folder.path().string())}, options, sink);
-        const std::vector<std::string> want = {"sender@example.org",   "dest@example.net",   "m1@example.org",
-                                               "b64.body@example.jp",  "da@example.jp",      "env.one@example.jp",
-                                               "one@example.jp",       "env.two@example.jp", "two@example.jp",
-                                               "soft.break@example.jp"};
+        const std::vector<std::string> want = {"sender@example.org",  "dest@example.net", "m1@example.org",
+                                               "b64.body@example.jp", "da@example.jp",    "(message 1)",
+                                               "env.one@example.jp",  "one@example.jp",   "(message 2)",
+                                               "env.two@example.jp",  "two@example.jp",   "soft.break@example.jp"};
         EXPECT_EQ(sink.found, want) << pieceSize;
         ASSERT_EQ(sink.reports.size(), 3U);
         for (const pipeline::SourceReport& r : sink.reports) {

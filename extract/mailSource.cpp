@@ -241,8 +241,8 @@ bool iconvToUtf8(std::string_view bytes, const char* charset, std::string& out, 
 // Appends `bytes` converted to UTF-8 from what the part declares, or from the
 // caller's encoding where it declares nothing (or nothing iconv knows, or
 // US-ASCII while holding other bytes). Returns the invalid sequences found;
-// where the declared charset gives some, the text as read in the encoding
-// its bytes look like is added too, so a wrong label loses nothing.
+// where that reading gives some, the text as read in the encoding its bytes
+// look like is added too, so a wrong label or a wrong choice loses nothing.
 std::size_t appendConverted(std::string_view bytes, const char* charset, Encoding enc, std::string& out) {
     if (bytes.empty()) {
         return 0;
@@ -265,7 +265,8 @@ std::size_t appendConverted(std::string_view bytes, const char* charset, Encodin
     } else if (declared != Declared::Other || !iconvToUtf8(bytes, charset, out, invalid)) {
         convModule::ConvResult r = convModule::convToUTF8(bytes, enc, sample);
         out.append(r.text);
-        return r.invalid;
+        invalid = r.invalid;
+        used = r.used;
     }
     if (invalid > 0) {
         const Encoding guess = convModule::guessEncoding(sample);

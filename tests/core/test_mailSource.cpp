@@ -246,6 +246,12 @@ TEST(MailSource, WhatIsScanned) {
          {"from@example.org", "subj@example.jp"},
          "件名",
          false},
+        {"no charset, and the caller's encoding gives invalid bytes",
+         "From: from@example.org\nSubject: x\n\n" + kBody,
+         Encoding::EucJP,
+         {"from@example.org", "taro.yamada@example.jp", "hanako-suzuki@mail.example.co.jp"},
+         kJapanese,
+         false},
         {"damaged: the boundary never comes",
          "From: from@example.org\nContent-Type: multipart/mixed; boundary=\"AAA\"\n\n--BBB\nContent-Type: "
          "text/plain\n\nlost.part@example.jp\n--BBB--\n",

@@ -616,6 +616,10 @@ private:
     // A mail source (a saved message, or an mbox) is read whole and handed
     // on one message at a time: its header lines and its text parts decoded
     // (mailSource), each message a piece. `raw` holds what was read so far.
+    // The report counts no invalid sequences: most parts are read in the
+    // charset they name, not in the run's encoding, and where a reading
+    // gives invalid bytes mailSource reads the part in its likely encoding
+    // as well.
     template <class ReadFn>
     bool readMail(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn, Bytes& raw,
                   bool eof, bool stream) {
@@ -678,7 +682,6 @@ private:
                     if (m.inMbox) {
                         piece.part = mailSource::messageLabel(m);
                     }
-                    report.invalid += m.invalid;
                     held = std::move(piece);
                 },
                 ctx);
@@ -690,9 +693,13 @@ private:
         if (!handedOn) {
             return false;
         }
-        Piece last = held ? std::move(*held) : Piece();
-        last.item = index;
-        last.first = !m_started;
+        Piece last;
+        if (held) {
+            last = std::move(*held);
+        } else {
+            last.item = index;
+            last.first = !m_started;
+        }
         last.last = true;
         report.bytes = raw.size;
         last.report = std::move(report);

@@ -372,6 +372,9 @@ TEST(MailSource, OnTheSearchRoad) {
         std::vector<std::string> found;
         std::vector<pipeline::SourceReport> reports;
         void addressFound(std::string_view address, std::size_t) override { found.emplace_back(address); }
+        void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
+            found.push_back("[" + std::filesystem::path(path).filename().string() + "]");
+        }
         void partStarted(std::size_t, const std::string& label) override { found.push_back("(" + label + ")"); }
         void sourceFinished(const pipeline::SourceReport& r) override { reports.push_back(r); }
     };
@@ -381,10 +384,10 @@ TEST(MailSource, OnTheSearchRoad) {
         options.encoding = Encoding::ShiftJIS;
         options.pieceSize = pieceSize;
         pipeline::runSearch({pipeline::Source::file(folder.path().string())}, options, sink);
-        const std::vector<std::string> want = {"sender@example.org",  "dest@example.net", "m1@example.org",
-                                               "b64.body@example.jp", "da@example.jp",    "(message 1)",
-                                               "env.one@example.jp",  "one@example.jp",   "(message 2)",
-                                               "env.two@example.jp",  "two@example.jp",   "soft.break@example.jp"};
+        const std::vector<std::string> want = {
+            "[a.eml]",        "sender@example.org", "dest@example.net",   "m1@example.org", "b64.body@example.jp",
+            "[b.txt]",        "da@example.jp",      "[c.mbox]",           "(message 1)",    "env.one@example.jp",
+            "one@example.jp", "(message 2)",        "env.two@example.jp", "two@example.jp", "soft.break@example.jp"};
         EXPECT_EQ(sink.found, want) << pieceSize;
         ASSERT_EQ(sink.reports.size(), 3U);
         for (const pipeline::SourceReport& r : sink.reports) {

@@ -1,5 +1,6 @@
 #include "app/utf8Check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -195,13 +196,23 @@ QUILLON_AVX2 inline bool anySet(__m256i v) {
     return _mm256_testz_si256(v, v) == 0;
 }
 
+// What the vector check saw besides errors, before the point it returns.
+struct Seen {
+    bool amp = false;
+    bool esc = false;
+    bool high = false;
+};
+
 // Checks [0, end) in blocks of 64 bytes (end a multiple of 64, at least 64).
-// Returns the offset of the first stride with an error, or `end`; `amp` tells
-// whether a "&" was seen before that point.
-QUILLON_AVX2 std::size_t checkBlocks(const unsigned char* p, std::size_t end, bool& amp) {
+// Returns the offset of the first stride with an error, or `end`; `seen` tells
+// whether a "&", an escape or an 8-bit byte was seen before that point.
+QUILLON_AVX2 std::size_t checkBlocks(const unsigned char* p, std::size_t end, Seen& seen) {
     const Tables t = makeTables();
     const __m256i ampersand = _mm256_set1_epi8('&');
+    const __m256i escape = _mm256_set1_epi8(0x1B);
     __m256i seenAmp = _mm256_setzero_si256();
+    __m256i seenEsc = _mm256_setzero_si256();
+    bool high = false;
     __m256i cut = _mm256_setzero_si256();
     // The first block has nothing before it: it is checked from a copy with
     // three ASCII bytes in front.
@@ -217,23 +228,25 @@ QUILLON_AVX2 std::size_t checkBlocks(const unsigned char* p, std::size_t end, bo
         const __m256i b = load(at + 32);
         seenAmp =
             _mm256_or_si256(seenAmp, _mm256_or_si256(_mm256_cmpeq_epi8(a, ampersand), _mm256_cmpeq_epi8(b, ampersand)));
+        seenEsc = _mm256_or_si256(seenEsc, _mm256_or_si256(_mm256_cmpeq_epi8(a, escape), _mm256_cmpeq_epi8(b, escape)));
         if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
             // All ASCII: only a character cut off before the block can be wrong.
             err = _mm256_or_si256(err, cut);
             cut = _mm256_setzero_si256();
         } else {
+            high = true;
             err = _mm256_or_si256(err, _mm256_or_si256(blockErrors(t, at), blockErrors(t, at + 32)));
             cut = cutOff(at + 32);
         }
         if (i + 64 - strideStart == kStride || i + 64 == end) {
             if (anySet(err)) {
-                amp = anySet(seenAmp);
+                seen = {anySet(seenAmp), anySet(seenEsc), high};
                 return strideStart;
             }
             strideStart = i + 64;
         }
     }
-    amp = anySet(seenAmp);
+    seen = {anySet(seenAmp), anySet(seenEsc), high};
     return end;
 }
 
@@ -243,22 +256,25 @@ QUILLON_AVX2 std::size_t checkBlocks(const unsigned char* p, std::size_t end, bo
 // 64 bytes end; the scalar check takes over at the start of the character
 // that holds the last byte before that point (or before the first stride with
 // an error), so it sees that character whole and tells the exact offset.
-std::size_t firstInvalidAvx2(const unsigned char* p, std::size_t n, bool* amp) {
+std::size_t firstInvalidAvx2(const unsigned char* p, std::size_t n, Inspection* inspection) {
+    const auto look = [&](std::size_t from, avx2::Seen seen) {
+        if (inspection != nullptr) {
+            inspection->hasAmpersand = seen.amp || std::memchr(p + from, '&', n - from) != nullptr;
+            inspection->hasEscape = seen.esc || std::memchr(p + from, 0x1B, n - from) != nullptr;
+            inspection->hasHigh = seen.high || std::any_of(p + from, p + n, [](unsigned char b) { return b >= 0x80; });
+        }
+    };
     if (n < 64) {
         const std::size_t r = firstInvalidScalar(p, n);
-        if (amp != nullptr) {
-            *amp = std::memchr(p, '&', n) != nullptr;
-        }
+        look(0, {});
         return r;
     }
     const std::size_t end = n / 64 * 64;
-    bool seen = false;
+    avx2::Seen seen;
     const std::size_t upTo = avx2::checkBlocks(p, end, seen);
     const std::size_t from = upTo == 0 ? 0 : characterStart(p, upTo - 1);
     const std::size_t r = from + firstInvalidScalar(p + from, n - from);
-    if (amp != nullptr) {
-        *amp = seen || std::memchr(p + from, '&', n - from) != nullptr;
-    }
+    look(from, seen);
     return r;
 }
 
@@ -292,16 +308,21 @@ std::size_t firstInvalid(std::string_view text, Path path) {
 
 Inspection inspect(std::string_view text, Path path) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    Inspection seen;
 #ifdef QUILLON_HAVE_AVX2_PATH
     if (path == Path::Avx2 && avx2Available()) {
-        bool amp = false;
-        const bool valid = firstInvalidAvx2(p, text.size(), &amp) == text.size();
-        return {valid, valid && amp};
+        seen.valid = firstInvalidAvx2(p, text.size(), &seen) == text.size();
+        return seen;
     }
 #endif
     (void)path;
-    const bool valid = firstInvalidScalar(p, text.size()) == text.size();
-    return {valid, valid && text.find('&') != std::string_view::npos};
+    seen.valid = firstInvalidScalar(p, text.size()) == text.size();
+    if (seen.valid) {
+        seen.hasAmpersand = text.find('&') != std::string_view::npos;
+        seen.hasEscape = text.find('\x1B') != std::string_view::npos;
+        seen.hasHigh = std::any_of(p, p + text.size(), [](unsigned char b) { return b >= 0x80; });
+    }
+    return seen;
 }
 
 } // namespace quillon::utf8Check

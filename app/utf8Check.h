@@ -25,11 +25,14 @@ Path bestPath();
 std::size_t firstInvalid(std::string_view text, Path path = bestPath());
 
 // What one pass over raw bytes tells: whether they are valid UTF-8 and, when
-// they are, whether a "&" (which may begin a character reference) is among
-// them. For invalid text `hasAmpersand` is unspecified.
+// they are, whether a "&" (which may begin a character reference), an escape
+// byte (which may begin an ISO-2022-JP escape sequence) or a byte 0x80 or
+// above is among them. For invalid text the three are unspecified.
 struct Inspection {
     bool valid = true;
     bool hasAmpersand = false;
+    bool hasEscape = false;
+    bool hasHigh = false;
 };
 
 Inspection inspect(std::string_view text, Path path = bestPath());

@@ -1,7 +1,10 @@
 #include "extract/convModule.h"
+#include "extract/encodingVerdict.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <iconv.h>
 #include <string>
 
@@ -150,6 +153,70 @@ void BM_GuessEncoding(benchmark::State& state, Encoding enc) {
 BENCHMARK_CAPTURE(BM_GuessEncoding, ShiftJIS, Encoding::ShiftJIS);
 BENCHMARK_CAPTURE(BM_GuessEncoding, EucJP, Encoding::EucJP);
 
+// The verdict over the whole text, beside BM_ConvToUTF8 of the same bytes;
+// Ascii is English-like text with no 8-bit byte, which no reading can rule
+// out, so it is looked through to its end.
+void BM_EncodingVerdict(benchmark::State& state, Encoding enc) {
+    std::string bytes;
+    if (enc == Encoding::None) {
+        const std::string line = "Please send the final version of the report to team.lead%d@example.com today.\n";
+        while (bytes.size() < (32u << 20)) {
+            bytes += line;
+        }
+    } else {
+        bytes = encoded(enc);
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quillon::encodingVerdict::judge(bytes).likely);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK_CAPTURE(BM_EncodingVerdict, ShiftJIS, Encoding::ShiftJIS)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, EucJP, Encoding::EucJP)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, UTF8, Encoding::UTF8)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, ISO2022JP, Encoding::ISO2022JP)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncodingVerdict, Ascii, Encoding::None)->Unit(benchmark::kMillisecond);
+
+// The verdict over a whole file, read into memory before the timing: one
+// benchmark BM_EncodingVerdictFile/<name> for each file named in
+// QUILLON_VERDICT_FILES (paths separated by ':'). bench/run.sh sets it.
+void registerFiles() {
+    const char* files = std::getenv("QUILLON_VERDICT_FILES");
+    if (files == nullptr) {
+        return;
+    }
+    std::string_view rest = files;
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string path(rest.substr(0, colon));
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        if (path.empty()) {
+            continue;
+        }
+        const std::string name = "BM_EncodingVerdictFile/" + path.substr(path.rfind('/') + 1);
+        benchmark::RegisterBenchmark(name.c_str(), [path](benchmark::State& state) {
+            std::string bytes;
+            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+                char buffer[1 << 16];
+                for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+                    bytes.append(buffer, n);
+                }
+                std::fclose(f);
+            }
+            for (auto _ : state) {
+                benchmark::DoNotOptimize(quillon::encodingVerdict::judge(bytes).likely);
+            }
+            state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+        })->Unit(benchmark::kMillisecond);
+    }
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    registerFiles();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

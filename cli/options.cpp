@@ -125,6 +125,8 @@ std::string apply(Options& o, std::string_view name, std::string_view value) {
             return shown + ": " + quoted(value) + " is not export or tsv";
         }
         o.format = v == "tsv" ? OutputFormat::Tsv : OutputFormat::Export;
+    } else if (name == "with-source") {
+        o.withSource = true;
     } else if (name == "output") {
         if (value.empty()) {
             return shown + " needs a file name";
@@ -152,6 +154,9 @@ std::string apply(Options& o, std::string_view name, std::string_view value) {
 std::string conflicts(const Options& o, bool outputEncodingGiven, bool lineEndGiven) {
     if (o.noPrefs && !o.prefs.empty()) {
         return "--prefs and --no-prefs cannot be used together";
+    }
+    if (o.withSource && o.format != OutputFormat::Tsv) {
+        return "--with-source applies to --format tsv only";
     }
     if (o.format == OutputFormat::Tsv) {
         if (o.layout) {
@@ -199,6 +204,7 @@ constexpr option kOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kLongOnly + 16},
+    {"with-source", no_argument, nullptr, kLongOnly + 17},
     {nullptr, 0, nullptr, 0},
 };
 // "-": paths come back in their place among the options (as value 1); ":":
@@ -332,7 +338,10 @@ are skipped.
 
 Input:
   -e, --encoding ENC     shift_jis, euc-jp, utf-8, iso-2022-jp, or guess (the
-                         default: guessed per source from its first 2,048 bytes)
+                         default: guessed per source from its whole text; a
+                         warning names each file whose bytes do not fit the
+                         encoding it was read with, and the encoding it seems
+                         to be in)
 
 Post-processing (default: as set in Quillon's preferences):
       --prefs PATH       the folder that holds Quillon.prefs, or that file
@@ -362,6 +371,8 @@ Output:
       --format export|tsv
                          export: the layouts above (default); tsv: UTF-8 rows of
                          check (1 or 0), address, domain, tab-separated, LF-ended
+      --with-source      tsv: a fourth column, the file each address was first
+                         found in; standard input is named (standard input)
   -o, --output FILE      write to FILE (replaced safely) instead of standard output
   -q, --quiet            no progress line and no warnings (errors still shown)
   -h, --help             show this help

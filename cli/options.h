@@ -32,6 +32,7 @@ struct Options {
     std::string lineEnd = "\r";          // the line end of the export layouts: CR (as the window writes), LF or CRLF
 
     OutputFormat format = OutputFormat::Export;
+    bool withSource = false; // tsv: the source each row was first found in, as a fourth column
     bool utf8Output = false; // the export layouts in UTF-8 instead of Shift_JIS
     std::string output;      // empty: standard output
     bool quiet = false;

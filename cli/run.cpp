@@ -49,6 +49,37 @@ std::string reasonText(pipeline::ReadError error, const std::string& detail) {
     return "cannot be read";
 }
 
+// The value --encoding takes for an encoding.
+const char* optionName(Encoding enc) {
+    switch (enc) {
+    case Encoding::ShiftJIS:
+        return "shift_jis";
+    case Encoding::EucJP:
+        return "euc-jp";
+    case Encoding::ISO2022JP:
+        return "iso-2022-jp";
+    default:
+        return "utf-8";
+    }
+}
+
+// The warning for a source whose bytes do not fit the encoding it was read
+// with: the encoding they seem to be in, and how to read them so.
+std::string mismatchText(const pipeline::SourceReport& report) {
+    const encodingVerdict::Verdict& v = report.verdict;
+    std::string text = report.path + ": read as " + convModule::encodingName(report.used);
+    if (v.kind == encodingVerdict::Verdict::Kind::Binary) {
+        text += ", but it is not text in any of the encodings (binary data?)";
+    } else {
+        text += ", but it looks like " + std::string(convModule::encodingName(v.likely)) +
+                ": addresses may be wrong (try --encoding " + optionName(v.likely) + ")";
+    }
+    if (report.invalid > 0) {
+        text += "; " + std::to_string(report.invalid) + " byte sequences were replaced with U+FFFD";
+    }
+    return text;
+}
+
 std::string megabytes(std::uint64_t bytes) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -200,9 +231,12 @@ class Extraction : public pipeline::SearchSink {
 public:
     Extraction(const Options& o, Reporter& reporter) : m_options(o), m_reporter(reporter) { m_box.Open(); }
 
-    void sourceStarted(std::size_t, std::size_t, const std::string& path) override { m_reporter.startSource(path); }
+    void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
+        m_reporter.startSource(path);
+        m_source = m_box.sourceIndex(path);
+    }
     void addressFound(std::string_view address, std::size_t) override {
-        m_found.push_back(addressBox::rowFor(address));
+        m_found.push_back(addressBox::rowFor(address, m_source));
         if (m_found.size() >= kBatch) {
             m_box.AddRows(std::move(m_found));
             m_found.clear();
@@ -216,7 +250,9 @@ public:
             ++m_failures;
             m_reporter.error(report.path + ": " + reasonText(report.error, report.detail));
         }
-        if (report.invalid > 0) {
+        if (!report.fits()) {
+            m_reporter.warning(mismatchText(report));
+        } else if (report.invalid > 0) {
             m_reporter.warning(report.path + ": " + std::to_string(report.invalid) + " byte sequences invalid in " +
                                convModule::encodingName(report.used) + " were replaced with U+FFFD (see --encoding)");
         }
@@ -232,10 +268,13 @@ private:
     Reporter& m_reporter;
     addressBox m_box;
     std::vector<AddressRow> m_found;
+    std::uint32_t m_source = 0;
     int m_failures = 0;
 };
 
-std::string tsvText(const std::vector<AddressRow>& rows) {
+// The rows as tab-separated lines: check, address, domain, and with
+// `withSource` the source each was first found in.
+std::string tsvText(const std::vector<AddressRow>& rows, const addressBox& box, bool withSource) {
     std::string out;
     for (const AddressRow& row : rows) {
         out += row.checked ? '1' : '0';
@@ -243,6 +282,10 @@ std::string tsvText(const std::vector<AddressRow>& rows) {
         out += row.cells[1];
         out += '\t';
         out += row.cells[2];
+        if (withSource) {
+            out += '\t';
+            out += box.sourceName(row.source);
+        }
         out += '\n';
     }
     return out;
@@ -367,7 +410,7 @@ int run(const Options& o, RunIo& io) {
 
     std::string bytes;
     if (o.format == OutputFormat::Tsv) {
-        bytes = tsvText(rows);
+        bytes = tsvText(rows, extraction.box(), o.withSource);
     } else {
         std::optional<std::string> text =
             listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku, o.lineEnd);

@@ -354,6 +354,18 @@ int encodeUtf8(char32_t code, char* out) {
     return 4;
 }
 
+bool readsAsOneCharacter(Encoding enc, std::string_view bytes) {
+    const DecodeTable& t = enc == Encoding::EucJP ? eucJpTable() : cp932Table();
+    if (bytes.size() == 1) {
+        return t.single[static_cast<unsigned char>(bytes[0])] != 0;
+    }
+    if (bytes.size() != 2 || static_cast<unsigned char>(bytes[0]) < 0x80 || t.pair.empty()) {
+        return false;
+    }
+    return t.pair[static_cast<std::size_t>(static_cast<unsigned char>(bytes[0]) << 8 |
+                                           static_cast<unsigned char>(bytes[1]))] != 0;
+}
+
 bool isValidUtf8(std::string_view text) {
     return firstInvalidUtf8(text) == text.size();
 }

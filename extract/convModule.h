@@ -77,6 +77,11 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// How convToUTF8 reads one or two bytes in Shift_JIS or EUC-JP (`enc`):
+// true when they make exactly one character, false when they are invalid,
+// need more bytes, or make an ASCII byte and something else.
+bool readsAsOneCharacter(Encoding enc, std::string_view bytes);
+
 // Writes the UTF-8 form of a code point (at most U+10FFFF) to `out` and
 // returns its length, 1 to 4 bytes.
 int encodeUtf8(char32_t code, char* out);

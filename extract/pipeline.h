@@ -53,9 +53,11 @@ bool extractAddresses(std::string text, const AddressFn& onAddress, const JobCon
 
 // What extractFromBytes reports besides the addresses.
 struct SourceScan {
-    Encoding used = Encoding::None; // the encoding converted from (the guess for None)
-    std::size_t invalid = 0;        // invalid sequences replaced by U+FFFD
-    bool finished = true;           // false when ctx.stop ended it
+    Encoding used = Encoding::None;   // the encoding converted from (the guess for None)
+    std::size_t invalid = 0;          // invalid sequences replaced by U+FFFD
+    bool finished = true;             // false when ctx.stop ended it
+    encodingVerdict::Verdict verdict; // what the whole text tells about its encoding
+    bool fits() const { return verdict.fits(used); }
 };
 
 // convModule::convToUTF8 followed by extractAddresses: the same addresses in

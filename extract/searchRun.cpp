@@ -336,7 +336,9 @@ private:
             return failure(index, std::move(report));
         }
         const Source& source = *item.source;
-        const Encoding encoding = source.forceUtf8 ? Encoding::UTF8 : m_options.encoding;
+        const Encoding encoding = source.forceUtf8                    ? Encoding::UTF8
+                                  : source.encoding != Encoding::None ? source.encoding
+                                                                      : m_options.encoding;
         if (source.kind == Source::Kind::Text) {
             std::size_t at = 0;
             const std::string_view text = source.text;
@@ -431,6 +433,52 @@ private:
         return m_out.push(std::move(p));
     }
 
+    // How many bytes guess mode holds at most to settle the verdict.
+    static constexpr std::size_t kGuessLookAhead = std::size_t{64} << 20;
+
+    // Reads on into `raw` (growing it) until a copy of `evidence`, fed with
+    // everything held, is settled, the source ends or kGuessLookAhead bytes
+    // are held, and gives the copy's verdict; nothing when STOP came.
+    template <class ReadFn>
+    std::optional<encodingVerdict::Verdict> lookAhead(const encodingVerdict::Evidence& evidence, Bytes& raw,
+                                                      std::size_t& room, bool& eof, ReadFn& readFn,
+                                                      SourceReport& report) {
+        encodingVerdict::Evidence ahead = evidence;
+        std::size_t fed = 0;
+        while (true) {
+            const std::string_view held = raw.view();
+            const std::size_t cut = eof ? held.size() : fed + encodingVerdict::pieceCut(held.substr(fed));
+            if (cut > fed) {
+                ahead.feed(held.substr(fed, cut - fed));
+                fed = cut;
+            }
+            if (ahead.settled() || eof || raw.size >= kGuessLookAhead) {
+                return ahead.verdict();
+            }
+            if (stopped()) {
+                return std::nullopt;
+            }
+            if (raw.size == room) {
+                room *= 2;
+                raw.ensure(room);
+            }
+            const ssize_t got = readFn(raw.data.get() + raw.size, room - raw.size);
+            if (got == -2) {
+                return std::nullopt;
+            }
+            if (got < 0) {
+                report.systemError = errno;
+                report.error = readErrorFor(errno) == ReadError::TooLarge ? ReadError::TooLarge : ReadError::Io;
+                report.detail = std::strerror(report.systemError);
+                eof = true;
+            } else if (got == 0) {
+                eof = true;
+            } else {
+                raw.size += static_cast<std::size_t>(got);
+            }
+        }
+    }
+
     template <class ReadFn>
     bool readPiecesOrThrow(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn,
                            bool stream) {
@@ -450,6 +498,12 @@ private:
         bool eof = false;
         bool decided = false;
         std::optional<convModule::PieceConverter> converter;
+        // What the bytes tell about their encoding, fed with each piece as it
+        // is handed on; in guess mode, whether the encoding is still open
+        // (the text so far is ASCII, read as UTF-8).
+        encodingVerdict::Evidence evidence;
+        bool guessing = enc == Encoding::None;
+        Encoding used = enc;
         while (true) {
             if (stopped()) {
                 report.error = ReadError::Stopped;
@@ -487,7 +541,7 @@ private:
             if (!decided && (eof || raw.size >= convModule::kGuessSampleSize)) {
                 decided = true;
                 report.sample = convModule::guessSample(raw.view());
-                Encoding used = enc == Encoding::None ? convModule::guessEncoding(report.sample) : enc;
+                used = enc == Encoding::None ? Encoding::UTF8 : enc;
                 if (used == Encoding::UTF16) {
                     used = Encoding::UTF8;
                 }
@@ -528,6 +582,30 @@ private:
                 }
             }
             noCutBefore = 0;
+            utf8Check::Inspection seen;
+            if (!converter) {
+                seen = utf8Check::inspect(raw.view().substr(0, cut));
+            }
+            if (guessing && seen.valid && !seen.hasEscape) {
+                // Valid UTF-8 with 8-bit characters settles the guess.
+                guessing = !seen.hasHigh;
+            } else if (guessing) {
+                // The encoding matters from here on: read ahead until the
+                // verdict is settled, then read this piece again in the
+                // encoding it names.
+                const std::optional<encodingVerdict::Verdict> ahead =
+                    lookAhead(evidence, raw, room, eof, readFn, report);
+                if (!ahead) {
+                    continue; // STOP came while reading ahead
+                }
+                guessing = false;
+                used = ahead->guess();
+                report.used = used;
+                if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {
+                    converter.emplace(used);
+                }
+                continue;
+            }
             std::size_t stop = cut;
             Piece piece;
             piece.item = index;
@@ -539,10 +617,15 @@ private:
                 piece.text = m_pool.takeText();
                 stop = converter->convert(bytes, 0, cut, piece.text, !eof);
                 report.invalid = converter->invalid();
+                evidence.feed(bytes.substr(0, stop));
                 piece.mayHoldReference = piece.text.find('&') != std::string::npos;
             } else {
                 const std::string_view part = bytes.substr(0, cut);
-                const utf8Check::Inspection seen = utf8Check::inspect(part);
+                if (seen.valid && !seen.hasEscape) {
+                    evidence.feedValidUtf8(part.size(), seen.hasHigh);
+                } else {
+                    evidence.feed(part);
+                }
                 if (seen.valid) {
                     // The bytes themselves are the piece.
                     piece.inPlace = true;
@@ -585,6 +668,7 @@ private:
             const bool done = eof && raw.size == 0;
             if (done) {
                 piece.last = true;
+                report.verdict = evidence.verdict();
                 report.bytes = consumed;
                 if (!stream && report.error == ReadError::None && consumed < size) {
                     report.error = ReadError::Shortened;
@@ -602,6 +686,7 @@ private:
             }
         }
         // Stopped.
+        report.verdict = evidence.verdict();
         Piece p;
         p.item = index;
         p.first = !m_started;
@@ -848,9 +933,8 @@ SourceScan extractFromBytes(std::string_view bytes, Encoding enc, std::string_vi
     options.stop = ctx.stop;
     const SearchReport total = runSearch({source}, options, sink);
     SourceScan scan;
-    scan.used = sink.report.used == Encoding::None
-                    ? (enc == Encoding::None ? convModule::guessEncoding(convModule::guessSample(bytes)) : enc)
-                    : sink.report.used;
+    scan.used = sink.report.used == Encoding::None ? (enc == Encoding::None ? Encoding::UTF8 : enc) : sink.report.used;
+    scan.verdict = sink.report.verdict;
     scan.invalid = sink.report.invalid;
     scan.finished = !total.stopped;
     return scan;

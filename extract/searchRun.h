@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/settings.h"
+#include "extract/encodingVerdict.h"
 
 #include <atomic>
 #include <cstddef>
@@ -36,6 +37,9 @@ struct Source {
     std::string_view text;  // Text: the bytes, kept alive by the caller for the whole run
     std::string name;       // StandardInput and Text: the name shown for it
     bool forceUtf8 = false; // read as UTF-8 whatever the run's encoding (the clipboard)
+    // Read with this encoding whatever the run's (a file read again in the
+    // encoding its verdict named); None: the run's.
+    Encoding encoding = Encoding::None;
 
     static Source file(std::string path);
     static Source standardInput(int fd, std::string name = "(standard input)");
@@ -49,15 +53,20 @@ struct SourceReport {
     std::string path;               // the file's path (as given or as the walk found it), or the source's name
     std::uint64_t bytes = 0;        // raw bytes read
     Encoding used = Encoding::None; // the encoding converted from (the guess for None)
-    std::size_t invalid = 0;        // invalid sequences replaced by U+FFFD
-    std::size_t addresses = 0;      // addresses handed to the sink
-    std::string sample;             // the guess sample (the first 2,048 raw bytes)
+    // What the whole text tells about its encoding: whether it fits `used`,
+    // and which encoding it seems to be in when it does not.
+    encodingVerdict::Verdict verdict;
+    std::size_t invalid = 0;   // invalid sequences replaced by U+FFFD
+    std::size_t addresses = 0; // addresses handed to the sink
+    std::string sample;        // the guess sample (the first 2,048 raw bytes)
     ReadError error = ReadError::None;
     int systemError = 0;  // the errno behind `error`, when there is one
     std::string detail;   // the system's words for it
     bool finished = true; // false when STOP ended the source early
 
     bool ok() const { return error == ReadError::None; }
+    // Whether the bytes read fit the encoding they were read with.
+    bool fits() const { return used == Encoding::None || verdict.fits(used); }
 };
 
 // What a whole run did.
@@ -94,7 +103,15 @@ public:
 };
 
 struct SearchOptions {
-    Encoding encoding = Encoding::ShiftJIS; // None: guessed for each source from its sample
+    // None: guessed for each source from its whole text. The source is read
+    // as UTF-8 while its bytes are ASCII (which reads the same in every
+    // encoding); at its first piece that is not valid UTF-8 or holds an
+    // escape byte the reader reads on, a copy of the text from there held in
+    // memory (at most 64 MB), until the verdict is settled,
+    // and reads the rest in the encoding it names. Japanese text settles
+    // within its first few kilobytes; text that never settles is guessed
+    // from what the look-ahead saw.
+    Encoding encoding = Encoding::ShiftJIS;
     const std::atomic<bool>* stop = nullptr;
     std::size_t pieceSize = std::size_t{256} << 10; // bytes read at a time
     std::size_t piecesAhead = 4;                    // pieces read and converted ahead of the scan

@@ -11,6 +11,21 @@ constexpr std::int32_t kColumns = 3;
 
 } // namespace
 
+const std::string& addressBox::sourceName(std::uint32_t source) const {
+    return source < m_sourceNames.size() ? m_sourceNames[source] : m_sourceNames[0];
+}
+
+std::uint32_t addressBox::sourceIndex(const std::string& name) {
+    if (name.empty()) {
+        return 0;
+    }
+    const auto [at, added] = m_sourceIndex.try_emplace(name, static_cast<std::uint32_t>(m_sourceNames.size()));
+    if (added) {
+        m_sourceNames.push_back(name);
+    }
+    return at->second;
+}
+
 void addressBox::Open() {
     correctAdd = listOps::correctAddDefaults();
 }
@@ -26,10 +41,11 @@ void addressBox::addAddress(std::string_view address, std::int32_t column) {
     AddRow(std::move(newRow));
 }
 
-AddressRow addressBox::rowFor(std::string_view address) {
+AddressRow addressBox::rowFor(std::string_view address, std::uint32_t source) {
     AddressRow row;
     row.cells[1] = address;
     row.cells[2] = atField(address, 2);
+    row.source = source;
     return row;
 }
 

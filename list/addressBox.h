@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quillon {
@@ -23,6 +24,13 @@ public:
     // Whether the last walk found a checked row.
     bool isFound = false;
 
+    // The names of the sources rows were found in (a file's path, or
+    // "クリップボード"), indexed by AddressRow::source. Element 0 is empty and
+    // stands for a source that is not known.
+    const std::string& sourceName(std::uint32_t source) const;
+    // The index of a source's name, added to the table when it is new.
+    std::uint32_t sourceIndex(const std::string& name);
+
     // The list's open event: fills correctAdd.
     void Open();
     // Appends one unchecked, unselected row: the address in `column`, its
@@ -33,7 +41,7 @@ public:
     void addAddresses(const std::vector<std::string>& addresses);
     // The row addAddress appends for an address found by a search (column 1):
     // a worker can build rows ahead and hand them to AddRows.
-    static AddressRow rowFor(std::string_view address);
+    static AddressRow rowFor(std::string_view address, std::uint32_t source = 0);
     // The suspicious-address check with the mark `isHighLight`; disables the
     // list while it runs. Always returns false.
     bool checkAddress(bool isHighLight, const JobContext& ctx = {});
@@ -44,6 +52,10 @@ public:
     bool upUndefined(const JobContext& ctx = {});
     // Removes every checked row.
     void deleteChecks(const JobContext& ctx = {});
+
+private:
+    std::vector<std::string> m_sourceNames{std::string()};
+    std::unordered_map<std::string, std::uint32_t> m_sourceIndex;
 };
 
 } // namespace quillon

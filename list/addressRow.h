@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace quillon {
@@ -11,6 +12,9 @@ struct AddressRow {
     std::array<std::string, 3> cells;
     bool checked = false;
     bool selected = false;
+    // Where the address was first found: an index into the list's table of
+    // source names (addressBox::sourceName), 0 when it is not known.
+    std::uint32_t source = 0;
 };
 
 } // namespace quillon

@@ -20,10 +20,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,6 +34,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+
+#include <algorithm>
 
 namespace quillon {
 
@@ -195,7 +199,15 @@ void mainWindow::createControls() {
     deleteButton->setEnabled(false);
     m_anchors.add(deleteButton, rect(260, 384, 149, 20), E::Right | E::Bottom);
 
+    encodingBar = new EncodingBar(m_content);
+    encodingBar->setFont(japaneseFont(9));
+    connect(encodingBar, &EncodingBar::rereadRequested, this, &mainWindow::rereadMismatched);
+    // Shown or hidden, the list makes room for it.
+    connect(encodingBar->closeButton, &QPushButton::clicked, this, &mainWindow::layoutContent);
+
     // Keyboard order: the list, its buttons, the encoding, then export and Open.
+    setTabOrder(encodingBar->rereadButton, encodingBar->closeButton);
+    setTabOrder(encodingBar->closeButton, AddressBox1View);
     setTabOrder(AddressBox1View, clearButton);
     setTabOrder(clearButton, ayashiiButton);
     setTabOrder(ayashiiButton, deleteButton);
@@ -293,8 +305,58 @@ void mainWindow::Open() {
 
 void mainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (m_content != nullptr) {
-        m_anchors.apply(m_content->size());
+    layoutContent();
+}
+
+void mainWindow::layoutContent() {
+    if (m_content == nullptr) {
+        return;
+    }
+    m_anchors.apply(m_content->size());
+    if (encodingBar == nullptr || encodingBar->isHidden()) {
+        return;
+    }
+    QRect list = AddressBox1View->geometry();
+    const int height = encodingBar->layout()->hasHeightForWidth()
+                           ? encodingBar->layout()->totalHeightForWidth(list.width())
+                           : encodingBar->sizeHint().height();
+    encodingBar->setGeometry(list.left(), list.top(), list.width(), height);
+    encodingBar->raise();
+    list.setTop(list.top() + height + 4);
+    AddressBox1View->setGeometry(list);
+}
+
+void mainWindow::showEncodingWarning() {
+    encodingBar->showMismatches(std::move(mismatched));
+    mismatched.clear();
+    layoutContent();
+}
+
+void mainWindow::rereadMismatched() {
+    const std::vector<EncodingBar::Mismatch> again = encodingBar->rereadable();
+    encodingBar->showMismatches({});
+    layoutContent();
+    if (again.empty()) {
+        return;
+    }
+    // The rows first found in those sources go; the new reading adds its own.
+    whenListReady([this, again] {
+        std::vector<std::uint32_t> sources;
+        for (const EncodingBar::Mismatch& m : again) {
+            sources.push_back(AddressBox1.sourceIndex(QFile::encodeName(m.path).toStdString()));
+        }
+        std::vector<AddressRow> rows = AddressBox1.takeRows();
+        std::erase_if(rows, [&](const AddressRow& row) {
+            return std::find(sources.begin(), sources.end(), row.source) != sources.end();
+        });
+        AddressBox1.putRows(std::move(rows));
+        listCountText->setText(QString::number(AddressBox1.ListCount()));
+    });
+    for (const EncodingBar::Mismatch& m : again) {
+        searchThread::Source source;
+        source.path = m.path;
+        source.encoding = m.likely;
+        enqueue(std::make_unique<searchJob>(*this, std::move(source)));
     }
 }
 

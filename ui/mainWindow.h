@@ -2,6 +2,7 @@
 
 #include "list/addressBox.h"
 #include "ui/anchors.h"
+#include "ui/encodingBar.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -62,6 +63,9 @@ public:
     QStringList unreadable;
     int sourcesRead = 0;
     std::size_t invalidBytes = 0;
+    // The sources of the current batch whose bytes do not fit the encoding
+    // they were read with; shown on encodingBar when the batch ends.
+    std::vector<EncodingBar::Mismatch> mismatched;
 
     // The list data and its on-screen view.
     addressBox AddressBox1;
@@ -79,6 +83,9 @@ public:
     QLabel* listCountText = nullptr;
     QPushButton* ayashiiButton = nullptr;
     QPushButton* deleteButton = nullptr;
+    // Above the list after a search whose sources did not all fit the chosen
+    // encoding: which ones, and a button to read them again.
+    EncodingBar* encodingBar = nullptr;
 
     // The menu bar and its items, named as the items are.
     QMenuBar* MenuBar1 = nullptr;
@@ -118,6 +125,15 @@ public:
     void openText(const QString& text);
     void AddressBox1_DropObject(const QString& path);
     void _EditPaste_Action();
+
+    // Shows `mismatched` on encodingBar (or hides it) and clears the list.
+    void showEncodingWarning();
+    // Places the controls for the content's size, with encodingBar (when
+    // shown) over the top of the list and the list below it.
+    void layoutContent();
+    // The bar's button: removes the rows found in the sources on the bar and
+    // reads those sources again, each in the encoding its bytes seem to be in.
+    void rereadMismatched();
 
     // Encoding choice.
     void encButton_Open(int index);

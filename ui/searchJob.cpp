@@ -3,6 +3,7 @@
 #include "ui/App.h"
 #include "ui/mainWindow.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -68,6 +69,11 @@ searchJob::~searchJob() {
 }
 
 void searchJob::Run() {
+    if (!w.encodingBar->isHidden()) {
+        // The warning of the last search goes when the next one starts.
+        w.encodingBar->showMismatches({});
+        w.layoutContent();
+    }
     w.setbuttonOFF();
     w.setStatus(QString::fromUtf8(kStatusSearching));
     w.ProgressBar1->setVisible(true);
@@ -85,6 +91,16 @@ void searchJob::takeBatches(bool all) {
     }
     // One batch for each batchReady: the window serves its events between two.
     while (std::optional<searchThread::Batch> batch = m_search->takeBatch()) {
+        for (const auto& [index, name] : batch->started) {
+            if (m_sourceIds.size() <= index) {
+                m_sourceIds.resize(index + 1, 0);
+            }
+            m_sourceIds[index] = w.AddressBox1.sourceIndex(name);
+        }
+        for (std::size_t i = 0; i < batch->rows.size() && i < batch->sources.size(); ++i) {
+            const std::size_t index = batch->sources[i];
+            batch->rows[i].source = index < m_sourceIds.size() ? m_sourceIds[index] : 0;
+        }
         if (!batch->rows.empty()) {
             w.AddressBox1.AddRows(std::move(batch->rows));
         }
@@ -112,6 +128,9 @@ void searchJob::scanEnded() {
     }
     if (!report.sample.empty() || report.run.read > 0) {
         w.outStr(report.sample);
+    }
+    for (const pipeline::SourceReport& m : report.mismatched) {
+        w.mismatched.push_back({QFile::decodeName(QByteArray::fromStdString(m.path)), m.used, m.verdict.likely});
     }
     w.invalidBytes += report.run.invalid;
     w.sourcesRead += static_cast<int>(report.run.read);
@@ -171,6 +190,7 @@ void searchJob::idle() {
                                  : QStringLiteral("文字コードに合わないバイト列 %1 か所を「\uFFFD」に置き換えました。"
                                                   "文字コードの選択を確かめてください。")
                                        .arg(w.invalidBytes));
+    w.showEncodingWarning();
     w.unreadable.clear();
     w.sourcesRead = 0;
     w.invalidBytes = 0;

@@ -5,6 +5,7 @@
 #include "list/postSteps.h"
 #include "ui/job.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -44,6 +45,8 @@ private:
     std::vector<postSteps::Step> m_steps;
     std::size_t m_nextStep = 0;
     std::vector<AddressRow> m_rows; // rows taken out of the list during a step
+    // The list's source index of each source of the search, by its index in the run.
+    std::vector<std::uint32_t> m_sourceIds;
     bool m_stepStopped = false;
 };
 

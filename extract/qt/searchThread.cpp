@@ -26,6 +26,7 @@ public:
     void sourceStarted(std::size_t index, std::size_t total, const std::string& path) override {
         m_batch.index = index;
         m_batch.total = total;
+        m_batch.started.emplace_back(index, path);
         m_path = path;
         m_batch.path.clear();
         flushIfDue();
@@ -48,6 +49,9 @@ public:
         }
         if (report.ok()) {
             m_owner.m_report.sample = report.sample;
+        }
+        if (report.bytes > 0 && !report.fits()) {
+            m_owner.m_report.mismatched.push_back(report);
         }
     }
     void flush() {

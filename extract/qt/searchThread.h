@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillon {
@@ -41,7 +42,10 @@ public:
     struct Batch {
         std::vector<AddressRow> rows;
         std::vector<std::size_t> sources; // for each row, the index of its source
-        std::int64_t maximum = 0;         // progress through the current source
+        // The sources started since the last batch: their index and name (a
+        // path, or "クリップボード").
+        std::vector<std::pair<std::size_t, std::string>> started;
+        std::int64_t maximum = 0; // progress through the current source
         std::int64_t value = 0;
         std::size_t index = 0; // the current source, from 0, of `total`
         std::size_t total = 0;
@@ -52,8 +56,10 @@ public:
     struct Report {
         pipeline::SearchReport run;
         std::vector<pipeline::SourceReport> failed; // sources that could not be read, in order
-        std::string sample;                         // the guess sample of the last source read
-        bool textTooLarge = false;                  // a clipboard text too large to convert
+        // Sources read whose bytes do not fit the encoding they were read with.
+        std::vector<pipeline::SourceReport> mismatched;
+        std::string sample;        // the guess sample of the last source read
+        bool textTooLarge = false; // a clipboard text too large to convert
     };
 
     searchThread(Source source, const std::atomic<bool>* stop);

@@ -51,6 +51,13 @@ QVariant AddressModel::data(const QModelIndex& index, int role) const {
             return row.checked ? QStringLiteral("削除: チェックあり") : QStringLiteral("削除: チェックなし");
         }
         return QString::fromStdString(row.cells[static_cast<std::size_t>(column)]);
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        // Where the address was first found.
+        if (column == 1 && row.source != 0) {
+            return QStringLiteral("見つかった場所: %1").arg(QString::fromStdString(m_box.sourceName(row.source)));
+        }
+        return {};
     case Qt::BackgroundRole:
         if (row.selected) {
             return m_palette.brush(QPalette::Active, QPalette::Highlight);

@@ -197,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{"ValueOnAFlag", {"--quiet=yes", "x"}, "option '--quiet' takes no value"},
         BadArgs{"PrefsAndNoPrefs", {"--prefs", "p", "--no-prefs", "x"}, "cannot be used together"},
         BadArgs{"TsvWithLayout", {"--format", "tsv", "--layout", "line", "x"}, "--layout does not apply"},
+        BadArgs{"WithSourceWithoutTsv", {"--with-source", "x"}, "--with-source applies to --format tsv only"},
         BadArgs{"TsvWithBlankLine", {"--blank-line", "--format=tsv", "x"}, "--blank-line does not"},
         BadArgs{"TsvWithEncoding",
                 {"--format", "tsv", "--output-encoding", "shift_jis", "x"},
@@ -279,6 +280,7 @@ TEST(CliHelp, ListsEveryOptionTheParserTakes) {
                                                            {"--output-encoding", "utf-8"},
                                                            {"--line-end", "lf"},
                                                            {"--format", "tsv"},
+                                                           {"--with-source", "--format", "tsv"},
                                                            {"--output", "f"},
                                                            {"-o", "f"},
                                                            {"--quiet"},
@@ -511,7 +513,8 @@ struct EncodingCase {
     std::string bytes;
     std::string encoding;
     std::string address;
-    bool warns;
+    bool warns;                   // about replaced bytes
+    const char* likely = nullptr; // the warning names the encoding the bytes look like
 };
 
 void PrintTo(const EncodingCase& c, std::ostream* os) {
@@ -524,8 +527,26 @@ TEST_P(CliEncoding, ConvertsBeforeScanning) {
     const EncodingCase& c = GetParam();
     const CliRun r = run(plus(kPlain, {"--encoding", c.encoding, "-"}), c.bytes);
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
-    EXPECT_EQ(r.out, tsvRow(c.address));
+    EXPECT_EQ(r.out, (c.bytes.starts_with("From: ") ? tsvRow("sender@example.com") : "") + tsvRow(c.address));
     EXPECT_EQ(r.err.find("U+FFFD") != std::string::npos, c.warns) << r.err;
+    EXPECT_EQ(r.err.find(" looks like ") != std::string::npos, c.likely != nullptr) << r.err;
+    if (c.likely != nullptr) {
+        EXPECT_NE(r.err.find(std::string("looks like ") + c.likely), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err; // one line for the file
+        // --quiet silences the warning and changes no status.
+        const CliRun quiet = run(plus(kPlain, {"-q", "--encoding", c.encoding, "-"}), c.bytes);
+        EXPECT_EQ(quiet.status, cli::kExitOk);
+        EXPECT_EQ(quiet.err, "");
+    }
+}
+
+// Mails whose first 2,048 bytes and more are ASCII headers.
+std::string asciiHeaded(const std::string& body) {
+    std::string mail = "From: sender@example.com\n";
+    while (mail.size() < 2100) {
+        mail += "Received: from relay.example.net by mx.example.jp; Mon, 1 Jan 2024 09:00:00 +0900\n";
+    }
+    return mail + "\n" + body;
 }
 
 std::string longSjis() {
@@ -547,7 +568,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliEncoding,
                                            EncodingCase{"ShiftJISReadAsUTF8",
                                                         "\x83\x41"
                                                         "bc@d.jp",
-                                                        "utf-8", "Abc@d.jp", true},
+                                                        "utf-8", "Abc@d.jp", true, "Shift_JIS"},
                                            EncodingCase{"EucJP",
                                                         "\xa5\xa2"
                                                         "bc@d.jp",
@@ -556,7 +577,35 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliEncoding,
                                                         "\x87\x40\x87\x40"
                                                         "xy@d.jp",
                                                         "shift_jis", "xy@d.jp", false},
-                                           EncodingCase{"Guessed", longSjis(), "guess", "bc@d.jp", false}));
+                                           EncodingCase{"Guessed", longSjis(), "guess", "bc@d.jp", false},
+                                           // The Shift_JIS window's reading of UTF-8 swallows the "h".
+                                           EncodingCase{"Utf8ReadAsShiftJIS",
+                                                        "\xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\xEF\xBC\x9A"
+                                                        "hanako@example.jp",
+                                                        "shift_jis", "anako@example.jp", true, "UTF-8"},
+                                           // ESC ( B read as UTF-8 leaves its "B" before the address.
+                                           EncodingCase{"Iso2022JPReadAsUTF8", "\x1B$BO\"Mm@h\x1B(Bab@x.jp", "utf-8",
+                                                        "Bab@x.jp", false, "ISO-2022-JP"},
+                                           EncodingCase{"AsciiHeadedIso2022JPGuessed",
+                                                        asciiHeaded("\x1B$BO\"Mm@h\x1B(Bab@x.jp"), "guess", "ab@x.jp",
+                                                        false},
+                                           EncodingCase{"AsciiHeadedShiftJISGuessed",
+                                                        asciiHeaded("\x83\x7B\x83\x58"
+                                                                    "cd@y.jp"),
+                                                        "guess", "cd@y.jp", false}));
+
+// --with-source adds the file each address was first found in (standard
+// input by its name); the first file keeps an address found again later.
+TEST_F(CliRunTest, TsvWithSourceNamesTheFirstSource) {
+    const fs::path a = file("a.txt", "one@a.jp two@b.jp");
+    const fs::path b = file("b.txt", "TWO@b.jp three@c.jp");
+    const CliRun r =
+        run({"--no-prefs", "--no-sort", "--no-check", "--format", "tsv", "--with-source", a.string(), "-", b.string()},
+            "four@d.jp");
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "0\tone@a.jp\ta.jp\t" + a.string() + "\n0\ttwo@b.jp\tb.jp\t" + a.string() +
+                         "\n0\tfour@d.jp\td.jp\t(standard input)\n0\tthree@c.jp\tc.jp\t" + b.string() + "\n");
+}
 
 TEST_F(CliRunTest, TsvShowsChecksAndTheDomain) {
     file("a.txt", "ok@example.jp bad@example.invalid ok@example.jp");

@@ -1,7 +1,8 @@
 // The search road (read in pieces, valid UTF-8 scanned in place, texts
-// without "&" left undecoded) against the plain one: convToUTF8 of the whole
-// text, then extractAddresses.
+// without "&" left undecoded, the guess made where it matters) against the
+// plain one: convToUTF8 of the whole text, then extractAddresses.
 #include "extract/convModule.h"
+#include "extract/encodingVerdict.h"
 #include "extract/pipeline.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +24,12 @@ struct Found {
     Encoding used = Encoding::None;
 };
 
+// Guess mode reads the whole text in the encoding the verdict over all of it
+// names.
 Found plainRoad(const std::string& bytes, Encoding enc) {
     Found f;
-    conv::ConvResult c = conv::convToUTF8(bytes, enc, conv::guessSample(bytes));
+    const Encoding use = enc == Encoding::None ? quillon::encodingVerdict::judge(bytes).guess() : enc;
+    conv::ConvResult c = conv::convToUTF8(bytes, use);
     f.invalid = c.invalid;
     f.used = c.used;
     pipeline::extractAddresses(std::move(c.text), [&](std::string_view a) { f.addresses.emplace_back(a); });

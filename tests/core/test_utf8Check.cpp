@@ -14,6 +14,15 @@ namespace u8 = quillon::utf8Check;
 
 namespace {
 
+// Every byte 0x80 and above, to look for with find_first_of.
+const std::string kHighBytes = [] {
+    std::string all;
+    for (int b = 0x80; b < 0x100; ++b) {
+        all += static_cast<char>(b);
+    }
+    return all;
+}();
+
 // The definition: walk sequence by sequence.
 std::size_t firstInvalidByDefinition(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -110,7 +119,7 @@ TEST(Utf8Check, BothPathsAgreeWithTheDefinitionOnRandomTexts) {
                 if (roll < c.invalidPercent) {
                     text += invalid[std::uniform_int_distribution<std::size_t>(0, invalid.size() - 1)(rng)];
                 } else if (roll < c.invalidPercent + c.asciiPercent) {
-                    text += static_cast<char>(std::uniform_int_distribution<int>(0x20, 0x7E)(rng));
+                    text += static_cast<char>(std::uniform_int_distribution<int>(0x1B, 0x7E)(rng));
                 } else {
                     text += valid[std::uniform_int_distribution<std::size_t>(0, valid.size() - 1)(rng)];
                 }
@@ -123,6 +132,8 @@ TEST(Utf8Check, BothPathsAgreeWithTheDefinitionOnRandomTexts) {
                 ASSERT_EQ(seen.valid, expected == text.size()) << c.name << " round " << round;
                 if (seen.valid) {
                     ASSERT_EQ(seen.hasAmpersand, hasAmp) << c.name << " round " << round;
+                    ASSERT_EQ(seen.hasEscape, text.find('\x1B') != std::string::npos) << c.name << " round " << round;
+                    ASSERT_EQ(seen.hasHigh, text.find_first_of(kHighBytes) != std::string::npos) << c.name;
                 }
             }
         }
@@ -134,7 +145,7 @@ TEST(Utf8Check, BothPathsAgreeWithTheDefinitionOnRandomTexts) {
 TEST(Utf8Check, EachFaultAtEveryOffsetIsFoundExactly) {
     const std::vector<std::string> faults = {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
                                              "\xF5", "\xC2",     "\xE3\x81",     "\xF0\x90\x80", "\xFF"};
-    const std::vector<std::string> fills = {"x", "\xE3\x81\x82", "&"};
+    const std::vector<std::string> fills = {"x", "\xE3\x81\x82", "&", "\x1B"};
     for (const std::string& fill : fills) {
         std::string base;
         while (base.size() < 1200) {
@@ -159,7 +170,10 @@ TEST(Utf8Check, EachFaultAtEveryOffsetIsFoundExactly) {
             const std::string text = base.substr(0, len / fill.size() * fill.size());
             for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
                 ASSERT_TRUE(u8::inspect(text, path).valid) << len;
-                ASSERT_EQ(u8::inspect(text, path).hasAmpersand, text.find('&') != std::string::npos) << len;
+                const u8::Inspection seen = u8::inspect(text, path);
+                ASSERT_EQ(seen.hasAmpersand, text.find('&') != std::string::npos) << len;
+                ASSERT_EQ(seen.hasEscape, text.find('\x1B') != std::string::npos) << len;
+                ASSERT_EQ(seen.hasHigh, fill.size() > 1 && !text.empty()) << len;
                 if (fill.size() > 1 && !text.empty()) {
                     const std::string cutShort = text.substr(0, text.size() - 1);
                     ASSERT_EQ(u8::firstInvalid(cutShort, path), text.size() - fill.size()) << len;

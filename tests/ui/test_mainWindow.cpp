@@ -222,6 +222,48 @@ private slots:
         QCOMPARE(w.listCountText->text(), QStringLiteral("5"));
     }
 
+    // A source that does not fit the chosen encoding is named on a visible bar
+    // above the list, with the encoding it seems to be in; the bar's button
+    // reads it again in that encoding and the right rows replace the wrong
+    // ones. Each address cell tells where the address was found.
+    void mismatchedSourceIsNamedAndReadAgain() {
+        FakeServices fake;
+        mainWindow w(&fake);
+        const QString good = m_dir->filePath(QStringLiteral("sjis.txt"));
+        writeFile(good, "\x92\x53\x93\x96 first@ok.jp\n"); // 担当 in Shift_JIS
+        const QString bad = m_dir->filePath(QStringLiteral("utf8.txt"));
+        writeFile(bad, QStringLiteral("メール：hanako@example.jp\n連絡先：taro@example.co.jp\n").toUtf8());
+        w.openFile(good);
+        w.openFile(bad);
+        QVERIFY(waitIdle(w));
+        QCOMPARE(w.statasText->text(), QStringLiteral("検索完了"));
+        QVERIFY(column(w, 1).contains(QStringLiteral("anako@example.jp")));
+        QVERIFY(w.encodingBar->isVisibleTo(&w));
+        QVERIFY(w.encodingBar->geometry().bottom() < w.AddressBox1View->geometry().top());
+        const QString says = w.encodingBar->message->text();
+        QVERIFY2(says.contains(QStringLiteral("utf8.txt")) && says.contains(QStringLiteral("UTF-8")) &&
+                     !says.contains(QStringLiteral("sjis.txt")),
+                 qPrintable(says));
+        QCOMPARE(w.encodingBar->accessibleDescription(), says);
+        QVERIFY(w.encodingBar->rereadButton->isVisibleTo(&w));
+
+        const auto tooltipOf = [&](const QString& address) {
+            const int row = static_cast<int>(column(w, 1).indexOf(address));
+            return w.AddressBox1Model->index(row, 1).data(Qt::ToolTipRole).toString();
+        };
+        QVERIFY2(tooltipOf(QStringLiteral("first@ok.jp")).contains(good), qPrintable(tooltipOf("first@ok.jp")));
+
+        QTest::mouseClick(w.encodingBar->rereadButton, Qt::LeftButton);
+        QVERIFY(waitIdle(w));
+        QStringList found = column(w, 1);
+        found.sort();
+        QCOMPARE(found, QStringList({QStringLiteral("first@ok.jp"), QStringLiteral("hanako@example.jp"),
+                                     QStringLiteral("taro@example.co.jp")}));
+        QVERIFY(w.encodingBar->isHidden());
+        QVERIFY(tooltipOf(QStringLiteral("hanako@example.jp")).contains(bad));
+        QCOMPARE(w.listCountText->text(), QStringLiteral("3"));
+    }
+
     void cancelledOpenDialogChangesNothing() {
         FakeServices fake;
         fake.openAnswers << QString();
@@ -322,6 +364,11 @@ private slots:
         w.EditPaste->trigger();
         QVERIFY(waitIdle(w));
         QCOMPARE(column(w, 1), (QStringList{"yamada@example.jp", "ab@cd.com"}));
+        QVERIFY(w.AddressBox1Model->index(1, 1)
+                    .data(Qt::ToolTipRole)
+                    .toString()
+                    .contains(QStringLiteral("クリップボード")));
+        QVERIFY(w.encodingBar->isHidden()); // clipboard text is always read right
         fake.clipboardHasText = false;
         w._EditPaste_Action();
         QVERIFY(!w.jobRunning());

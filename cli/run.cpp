@@ -234,6 +234,10 @@ public:
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
         m_reporter.startSource(path);
         m_source = m_box.sourceIndex(path);
+        m_path = path;
+    }
+    void partStarted(std::size_t, const std::string& label) override {
+        m_source = m_box.sourceIndex(m_path + " (" + label + ")");
     }
     void addressFound(std::string_view address, std::size_t) override {
         m_found.push_back(addressBox::rowFor(address, m_source));
@@ -269,6 +273,7 @@ private:
     addressBox m_box;
     std::vector<AddressRow> m_found;
     std::uint32_t m_source = 0;
+    std::string m_path; // the source being read
     int m_failures = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "extract/mailSource.h"
 
 #include "extract/convModule.h"
+#include "extract/encodingVerdict.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
@@ -238,23 +239,31 @@ bool iconvToUtf8(std::string_view bytes, const char* charset, std::string& out, 
     return true;
 }
 
-// Appends `bytes` converted to UTF-8 from what the part declares, or from the
-// caller's encoding where it declares nothing (or nothing iconv knows, or
-// US-ASCII while holding other bytes). Returns the invalid sequences found;
-// where that reading gives some, the text as read in the encoding its bytes
-// look like is added too, so a wrong label or a wrong choice loses nothing.
-std::size_t appendConverted(std::string_view bytes, const char* charset, Encoding enc, std::string& out) {
+// Appends `bytes` converted to UTF-8 to the message's text, from what the
+// part declares, or where it declares nothing (or nothing iconv knows, or
+// US-ASCII while holding other bytes) from the caller's encoding, or with
+// None from the encoding the whole-text verdict names. Where that reading
+// gives invalid sequences, or the charset a part names does not fit its
+// bytes, the text as read in the encoding the bytes seem to be in is added
+// too, so a wrong label or a wrong choice loses nothing. A part that
+// declares nothing and does not fit the caller's encoding is noted in
+// `likely`.
+void appendConverted(std::string_view bytes, const char* charset, Encoding enc, MailMessage& m) {
     if (bytes.empty()) {
-        return 0;
+        return;
     }
+    std::string& out = m.text;
     endLine(out);
     if (isPlainAscii(bytes)) {
         out.append(bytes);
-        return 0;
+        return;
     }
+    encodingVerdict::Evidence evidence;
+    evidence.feed(bytes);
+    const encodingVerdict::Verdict verdict = evidence.verdict();
+    const bool text = verdict.kind == encodingVerdict::Verdict::Kind::Text;
     Encoding japanese = Encoding::None;
     const Declared declared = declaredCharset(charset, japanese);
-    const std::string_view sample = bytes.substr(0, convModule::kGuessSampleSize);
     std::size_t invalid = 0;
     Encoding used = Encoding::None;
     if (declared == Declared::Japanese) {
@@ -263,19 +272,26 @@ std::size_t appendConverted(std::string_view bytes, const char* charset, Encodin
         invalid = r.invalid;
         used = japanese;
     } else if (declared != Declared::Other || !iconvToUtf8(bytes, charset, out, invalid)) {
-        convModule::ConvResult r = convModule::convToUTF8(bytes, enc, sample);
+        used = enc == Encoding::None ? verdict.guess() : enc;
+        convModule::ConvResult r = convModule::convToUTF8(bytes, used);
         out.append(r.text);
         invalid = r.invalid;
-        used = r.used;
-    }
-    if (invalid > 0) {
-        const Encoding guess = convModule::guessEncoding(sample);
-        if (guess != used) {
-            endLine(out);
-            out.append(convModule::convToUTF8(bytes, guess).text);
+        if (text && !verdict.fits(used) && m.likely == Encoding::None) {
+            m.likely = verdict.likely;
+        }
+        if (invalid == 0) {
+            m.invalid += invalid;
+            return; // the reading that was asked for
         }
     }
-    return invalid;
+    m.invalid += invalid;
+    if (invalid > 0 || (text && !verdict.fits(used))) {
+        const Encoding other = text ? verdict.likely : convModule::guessEncoding(bytes.substr(0, 2048));
+        if (other != used && other != Encoding::None) {
+            endLine(out);
+            out.append(convModule::convToUTF8(bytes, other).text);
+        }
+    }
 }
 
 // ---- GMime ------------------------------------------------------------------
@@ -437,7 +453,7 @@ public:
         if (m_structureDamaged && bodyStart < bytes.size()) {
             // What the parser could not place may hold addresses: scan the
             // raw body as well.
-            m_message.invalid += appendConverted(bytes.substr(bodyStart), nullptr, m_enc, m_message.text);
+            appendConverted(bytes.substr(bodyStart), nullptr, m_enc, m_message);
             m_message.damaged = true;
         }
         endLine(m_message.text);
@@ -467,8 +483,7 @@ private:
             if (name.empty() || field.find("=?") == std::string_view::npos) {
                 continue;
             }
-            m_message.invalid +=
-                appendConverted(block.substr(rawFrom, fieldStart - rawFrom), nullptr, m_enc, m_message.text);
+            appendConverted(block.substr(rawFrom, fieldStart - rawFrom), nullptr, m_enc, m_message);
             rawFrom = at;
             const std::string value(field.substr(name.size() + 1));
             gchar* unfolded = g_mime_utils_header_unfold(value.c_str());
@@ -490,7 +505,7 @@ private:
             g_free(decoded);
             g_free(unfolded);
         }
-        m_message.invalid += appendConverted(block.substr(rawFrom), nullptr, m_enc, m_message.text);
+        appendConverted(block.substr(rawFrom), nullptr, m_enc, m_message);
     }
 
     void walk(GMimeObject* object, int depth) {
@@ -533,9 +548,9 @@ private:
         bool clean = true;
         const std::string decoded = transferDecoded(raw, g_mime_data_wrapper_get_encoding(content), clean);
         const char* charset = g_mime_object_get_content_type_parameter(object, "charset");
-        m_message.invalid += appendConverted(decoded, charset, m_enc, m_message.text);
+        appendConverted(decoded, charset, m_enc, m_message);
         if (!clean) {
-            m_message.invalid += appendConverted(raw, nullptr, m_enc, m_message.text);
+            appendConverted(raw, nullptr, m_enc, m_message);
             m_message.damaged = true;
         }
     }

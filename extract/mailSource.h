@@ -34,6 +34,9 @@ struct MailMessage {
     std::string text;
     std::size_t invalid = 0; // byte sequences invalid in their charset, replaced by U+FFFD
     bool damaged = false;    // raw text was added because something could not be read
+    // Where a part that names no charset does not fit the encoding it was
+    // read with: the encoding it seems to be in (the first such part's).
+    Encoding likely = Encoding::None;
 };
 
 // The words naming a message in a row's source: "message 3 <id@host>" for an

@@ -736,7 +736,8 @@ private:
         std::atomic<bool> quit{false};
         JobContext ctx;
         ctx.stop = &quit;
-        std::optional<Piece> held; // a message is handed on once the next one is known
+        std::optional<Piece> held;        // a message is handed on once the next one is known
+        Encoding likely = Encoding::None; // what a part without a charset that misfits seems to be in
         bool handedOn = true;
         const auto handOn = [&](Piece piece) {
             const std::size_t cost = 1 + piece.view().size() / kCostUnit;
@@ -764,6 +765,9 @@ private:
                     piece.end = m.end;
                     piece.mayHoldReference = m.text.find('&') != std::string::npos;
                     piece.text = std::move(m.text);
+                    if (m.likely != Encoding::None && likely == Encoding::None) {
+                        likely = m.likely;
+                    }
                     if (m.inMbox) {
                         piece.part = mailSource::messageLabel(m);
                     }
@@ -777,6 +781,12 @@ private:
         }
         if (!handedOn) {
             return false;
+        }
+        // The verdict on a mail source is the one on its parts that name no
+        // charset, the only ones read in the run's encoding.
+        if (likely != Encoding::None) {
+            report.verdict.kind = encodingVerdict::Verdict::Kind::Text;
+            report.verdict.likely = likely;
         }
         Piece last;
         if (held) {

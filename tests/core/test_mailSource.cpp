@@ -396,3 +396,31 @@ TEST(MailSource, OnTheSearchRoad) {
         }
     }
 }
+
+// The verdict on a mail source is the one on its parts that name no charset:
+// a body in EUC-JP read with Shift_JIS misfits and names EUC-JP, the same
+// body read with EUC-JP fits, and so does a part whose charset is named.
+TEST(MailSource, VerdictOfPartsWithoutCharset) {
+    quillon::testing::TempFolder folder;
+    const std::string unnamed = (folder.path() / "unnamed.eml").string();
+    const std::string named = (folder.path() / "named.eml").string();
+    quillon::testing::writeAll(unnamed, "From: from@example.org\nSubject: x\n\n" + encoded(kBody, "EUC-JP"));
+    quillon::testing::writeAll(named, singlePart("euc-jp", "8bit", encoded(kBody, "EUC-JP")));
+    struct Reports : pipeline::SearchSink {
+        std::vector<pipeline::SourceReport> all;
+        void addressFound(std::string_view, std::size_t) override {}
+        void sourceFinished(const pipeline::SourceReport& r) override { all.push_back(r); }
+    };
+    for (const Encoding enc : {Encoding::ShiftJIS, Encoding::EucJP}) {
+        Reports sink;
+        pipeline::SearchOptions options;
+        options.encoding = enc;
+        pipeline::runSearch({pipeline::Source::file(unnamed), pipeline::Source::file(named)}, options, sink);
+        ASSERT_EQ(sink.all.size(), 2U);
+        EXPECT_EQ(sink.all[0].fits(), enc == Encoding::EucJP);
+        if (enc == Encoding::ShiftJIS) {
+            EXPECT_EQ(sink.all[0].verdict.likely, Encoding::EucJP);
+        }
+        EXPECT_TRUE(sink.all[1].fits());
+    }
+}

@@ -245,9 +245,8 @@ bool iconvToUtf8(std::string_view bytes, const char* charset, std::string& out, 
 // None from the encoding the whole-text verdict names. Where that reading
 // gives invalid sequences, or the charset a part names does not fit its
 // bytes, the text as read in the encoding the bytes seem to be in is added
-// too, so a wrong label or a wrong choice loses nothing. A part that
-// declares nothing and does not fit the caller's encoding is noted in
-// `likely`.
+// too, so a wrong label or a wrong choice loses nothing. What the first
+// part that declares nothing seems to be in is noted in the message.
 void appendConverted(std::string_view bytes, const char* charset, Encoding enc, MailMessage& m) {
     if (bytes.empty()) {
         return;
@@ -276,8 +275,9 @@ void appendConverted(std::string_view bytes, const char* charset, Encoding enc, 
         convModule::ConvResult r = convModule::convToUTF8(bytes, used);
         out.append(r.text);
         invalid = r.invalid;
-        if (text && !verdict.fits(used) && m.likely == Encoding::None) {
-            m.likely = verdict.likely;
+        if (text && m.unnamedLikely == Encoding::None) {
+            m.unnamedLikely = verdict.likely;
+            m.unnamedUsed = used;
         }
         if (invalid == 0) {
             m.invalid += invalid;
@@ -417,7 +417,17 @@ bool isDamage(GMimeParserWarning warning) {
     }
 }
 
-void onWarning(gint64 /*offset*/, GMimeParserWarning warning, const gchar* /*item*/, gpointer damaged) {
+void onWarning(gint64 /*offset*/, GMimeParserWarning warning, const gchar* item, gpointer damaged) {
+    // Headers that repeat with other values are the rule in mail (Received,
+    // among others): only a second Content-Type or transfer encoding may
+    // have made the parser read the body in a way it was not meant.
+    if (warning == GMIME_CRIT_CONFLICTING_HEADER) {
+        if (item != nullptr && (g_ascii_strcasecmp(item, "Content-Type") == 0 ||
+                                g_ascii_strcasecmp(item, "Content-Transfer-Encoding") == 0)) {
+            *static_cast<bool*>(damaged) = true;
+        }
+        return;
+    }
     if (isDamage(warning)) {
         *static_cast<bool*>(damaged) = true;
     }

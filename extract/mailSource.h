@@ -34,9 +34,12 @@ struct MailMessage {
     std::string text;
     std::size_t invalid = 0; // byte sequences invalid in their charset, replaced by U+FFFD
     bool damaged = false;    // raw text was added because something could not be read
-    // Where a part that names no charset does not fit the encoding it was
-    // read with: the encoding it seems to be in (the first such part's).
-    Encoding likely = Encoding::None;
+    // The first part that names no charset and is not ASCII (such parts are
+    // read in the caller's encoding, or with None in the one their bytes
+    // seem to be in): the encoding its bytes seem to be in, and the one it
+    // was read in. None when there is no such part.
+    Encoding unnamedLikely = Encoding::None;
+    Encoding unnamedUsed = Encoding::None;
 };
 
 // The words naming a message in a row's source: "message 3 <id@host>" for an

@@ -736,8 +736,10 @@ private:
         std::atomic<bool> quit{false};
         JobContext ctx;
         ctx.stop = &quit;
-        std::optional<Piece> held;        // a message is handed on once the next one is known
-        Encoding likely = Encoding::None; // what a part without a charset that misfits seems to be in
+        std::optional<Piece> held; // a message is handed on once the next one is known
+        // What the first part without a charset seems to be in, and what it was read in.
+        Encoding likely = Encoding::None;
+        Encoding likelyUsed = Encoding::None;
         bool handedOn = true;
         const auto handOn = [&](Piece piece) {
             const std::size_t cost = 1 + piece.view().size() / kCostUnit;
@@ -765,8 +767,9 @@ private:
                     piece.end = m.end;
                     piece.mayHoldReference = m.text.find('&') != std::string::npos;
                     piece.text = std::move(m.text);
-                    if (m.likely != Encoding::None && likely == Encoding::None) {
-                        likely = m.likely;
+                    if (m.unnamedLikely != Encoding::None && likely == Encoding::None) {
+                        likely = m.unnamedLikely;
+                        likelyUsed = m.unnamedUsed;
                     }
                     if (m.inMbox) {
                         piece.part = mailSource::messageLabel(m);
@@ -783,10 +786,12 @@ private:
             return false;
         }
         // The verdict on a mail source is the one on its parts that name no
-        // charset, the only ones read in the run's encoding.
+        // charset, the only ones read in the run's encoding (in guess mode,
+        // each in the encoding it seems to be in).
         if (likely != Encoding::None) {
             report.verdict.kind = encodingVerdict::Verdict::Kind::Text;
             report.verdict.likely = likely;
+            report.used = likelyUsed;
         }
         Piece last;
         if (held) {

@@ -121,7 +121,9 @@ const std::string kJapanese = "山田太郎です。ご連絡は";
 const std::string kBody = kJapanese + " taro.yamada@example.jp まで。\n二行目 hanako-suzuki@mail.example.co.jp\n";
 
 std::string singlePart(const char* charset, const char* transfer, const std::string& body) {
-    return std::string("From: sender@example.org\r\nTo: dest@example.net\r\nSubject: test\r\n"
+    return std::string("Received: from a.example.net by b.example.net; Mon, 1 Jan 2024 10:00:00 +0900\r\n"
+                       "Received: from c.example.net by a.example.net; Mon, 1 Jan 2024 09:59:00 +0900\r\n"
+                       "From: sender@example.org\r\nTo: dest@example.net\r\nSubject: test\r\n"
                        "Message-ID: <m1@example.org>\r\nMIME-Version: 1.0\r\n") +
            "Content-Type: text/plain; charset=" + charset + "\r\nContent-Transfer-Encoding: " + transfer + "\r\n\r\n" +
            body;

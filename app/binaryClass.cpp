@@ -24,12 +24,14 @@ binaryClass::~binaryClass() {
 bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::string& name) {
     binaryClose();
     m_error.clear();
+    m_errno = 0;
     m_writeOk = true;
 
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
         m_error = "cannot create the folder " + folder.string() + ": " + ec.message();
+        m_errno = ec.value();
         return false;
     }
     const std::filesystem::path path = folder / name;
@@ -39,18 +41,21 @@ bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::s
         if (m_file == nullptr && (errno == EACCES || errno == EROFS || errno == EPERM)) {
             // A file we may only read still gives the settings; the next
             // write reports the failure.
-            m_error = describe("cannot write", path, errno);
+            m_errno = errno;
+            m_error = describe("cannot write", path, m_errno);
             m_file = std::fopen(path.c_str(), "rb");
         }
         if (m_file == nullptr) {
-            m_error = describe("cannot open", path, errno);
+            m_errno = errno;
+            m_error = describe("cannot open", path, m_errno);
             return false;
         }
         return true;
     }
     m_file = std::fopen(path.c_str(), "w+b");
     if (m_file == nullptr) {
-        m_error = describe("cannot create", path, errno);
+        m_errno = errno;
+        m_error = describe("cannot create", path, m_errno);
     }
     return false;
 }
@@ -61,7 +66,8 @@ void binaryClass::binaryClose() {
     }
     if (std::fclose(m_file) != 0 && m_writeOk) {
         m_writeOk = false;
-        m_error = std::string("cannot finish writing: ") + std::strerror(errno);
+        m_errno = errno;
+        m_error = std::string("cannot finish writing: ") + std::strerror(m_errno);
     }
     m_file = nullptr;
 }
@@ -78,7 +84,11 @@ void binaryClass::writeBytes(const void* data, std::size_t count) {
     }
     if (count != 0 && std::fwrite(data, 1, count, m_file) != count && m_writeOk) {
         m_writeOk = false;
-        m_error = std::string("cannot write: ") + std::strerror(errno);
+        // A file opened for reading only already says why it cannot be written.
+        if (m_error.empty()) {
+            m_errno = errno;
+            m_error = std::string("cannot write: ") + std::strerror(m_errno);
+        }
     }
 }
 

@@ -29,6 +29,8 @@ public:
     bool isOpen() const { return m_file != nullptr; }
     // The reason the last open or write failed, empty when none did.
     const std::string& error() const { return m_error; }
+    // The errno of that failure, 0 when none did (or it had none).
+    int errorNumber() const { return m_errno; }
     void binaryClose();
 
     void wShort(std::int32_t value);
@@ -56,6 +58,7 @@ private:
     std::FILE* m_file = nullptr;
     bool m_writeOk = true;
     std::string m_error;
+    int m_errno = 0;
 };
 
 } // namespace quillon

@@ -18,6 +18,7 @@ PrefStore::PrefStore(std::filesystem::path folder) : m_folder(std::move(folder))
 
 void PrefStore::Open(Settings& s) {
     m_lastError.clear();
+    m_lastErrno = 0;
     bool existed = false;
     {
         binaryClass file;
@@ -25,6 +26,7 @@ void PrefStore::Open(Settings& s) {
         if (!file.isOpen()) {
             // No folder or no file we can use: run on the defaults.
             m_lastError = file.error();
+            m_lastErrno = file.errorNumber();
             s.applyDefaults();
             s.prefN[6] = 0;
             return;
@@ -44,10 +46,12 @@ void PrefStore::Open(Settings& s) {
 
 void PrefStore::yomikomi(Settings& s) {
     m_lastError.clear();
+    m_lastErrno = 0;
     binaryClass file;
     const bool existed = file.openPrefFile(m_folder, kFileName);
     if (!file.isOpen()) {
         m_lastError = file.error();
+        m_lastErrno = file.errorNumber();
         return;
     }
     if (!existed) {
@@ -82,6 +86,7 @@ void PrefStore::yomikomi(Settings& s) {
 
 void PrefStore::init(Settings& s) {
     m_lastError.clear();
+    m_lastErrno = 0;
     s.applyDefaults();
     // The reserved field of a new file.
     s.prefN[6] = 0;
@@ -90,6 +95,7 @@ void PrefStore::init(Settings& s) {
     file.openPrefFile(m_folder, kFileName);
     if (!file.isOpen()) {
         m_lastError = file.error();
+        m_lastErrno = file.errorNumber();
         return;
     }
     for (int i = 1; i <= 4; ++i) {
@@ -102,11 +108,13 @@ void PrefStore::init(Settings& s) {
     file.binaryClose();
     if (!file.writesOk()) {
         m_lastError = file.error();
+        m_lastErrno = file.errorNumber();
     }
 }
 
 bool PrefStore::settei(Settings& s) {
     m_lastError.clear();
+    m_lastErrno = 0;
     bool written = false;
     {
         // A file that vanished since start has just been created again by
@@ -128,6 +136,7 @@ bool PrefStore::settei(Settings& s) {
         }
         if (!written) {
             m_lastError = file.error();
+            m_lastErrno = file.errorNumber();
         }
     }
     // What the user confirmed takes effect for this run even when it could

@@ -34,10 +34,13 @@ public:
     const std::filesystem::path& folder() const { return m_folder; }
     std::filesystem::path filePath() const { return m_folder / kFileName; }
     const std::string& lastError() const { return m_lastError; }
+    // The errno behind lastError(), 0 when there is none.
+    int lastErrorNumber() const { return m_lastErrno; }
 
 private:
     std::filesystem::path m_folder;
     std::string m_lastError;
+    int m_lastErrno = 0;
 };
 
 } // namespace quillon

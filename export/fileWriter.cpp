@@ -36,7 +36,7 @@ int FileOps::unlink(const char* path) {
 namespace {
 
 WriteResult failure(int err) {
-    return {false, std::system_category().message(err)};
+    return {false, std::system_category().message(err), err};
 }
 
 // Writes all of `data`, going on after partial writes and interruptions.
@@ -72,9 +72,15 @@ std::string randomSuffix() {
 
 // A device, a FIFO or another special file: written in place, never replaced.
 WriteResult writeDirect(FileOps& io, const std::filesystem::path& path, std::string_view data) {
-    const int fd = io.open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC, 0);
+    // Opened without blocking, so that a FIFO without a reader gives ENXIO
+    // instead of waiting for one; the writes then block as usual.
+    const int fd = io.open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         return failure(errno);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        static_cast<void>(::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK));
     }
     const int err = writeAll(io, fd, data);
     if (io.close(fd) != 0 && err == 0) {

@@ -22,13 +22,15 @@ public:
 
 struct WriteResult {
     bool ok = false;
-    std::string error; // the reason in words, for the user, when !ok
+    std::string error;   // the reason in words (the system's), when !ok
+    int errorNumber = 0; // the errno of the failure, when !ok
 };
 
 // Writes `data` as the whole content of `target` without ever leaving a
 // half-written file in its place: the bytes go to a temporary file in the same
 // folder, which is then renamed over the target. A target that exists and is
-// not a regular file (a device, a FIFO) is written directly instead. On
+// not a regular file (a device, a FIFO) is written directly instead; a FIFO
+// that no program reads fails at once (ENXIO) instead of waiting. On
 // failure the temporary file is removed and an existing target is untouched.
 WriteResult writeFileSafely(const std::filesystem::path& target, std::string_view data, FileOps* ops = nullptr);
 

@@ -3,6 +3,8 @@
 #include "app/atFields.h"
 #include "list/listOps.h"
 
+#include <algorithm>
+
 namespace quillon {
 
 namespace {
@@ -71,36 +73,28 @@ bool addressBox::checkAddress(bool isHighLight, const JobContext& ctx) {
 }
 
 bool addressBox::upUndefined(const JobContext& ctx) {
-    const std::int64_t last = ListCount() - 1;
-    if (last < 0) {
+    const std::int64_t count = ListCount();
+    if (count == 0) {
         return false;
     }
     isFound = false;
-    // A walk that stands at or past the last row (the list has one row, or
-    // shrank since the last walk) has nothing below it to examine: it ends
-    // there without a hit, back at 0, so the next walk starts from row 1.
-    if (posY >= last) {
-        posY = 0;
-        return false;
-    }
-    if (posY < 0) {
-        posY = 0;
-    }
+    // posY is the first row this walk examines: 0 on a fresh walk, the row
+    // after the last hit otherwise. A position past the end (after a hit on
+    // the last row, or in a list that shrank) examines nothing: the walk is
+    // over, and the next one starts again from row 0.
+    std::int64_t row = std::max<std::int64_t>(posY, 0);
     std::int64_t examined = 0;
-    do {
-        ++posY;
-        if (CellCheck(posY)) {
-            setScrollPosition(posY);
+    for (; row < count; ++row) {
+        if (CellCheck(row)) {
+            setScrollPosition(row);
             isFound = true;
             break;
         }
         if (++examined % 4096 == 0) {
             ctx.yieldNow();
         }
-    } while (posY != last);
-    if (posY == last) {
-        posY = 0;
     }
+    posY = isFound ? static_cast<std::int32_t>(row + 1) : 0;
     return isFound;
 }
 

@@ -19,7 +19,8 @@ class addressBox : public inteliBox, public searchInterface {
 public:
     // Accepted endings at indices 1 to 11; element 0 is empty and never tested.
     std::vector<std::string> correctAdd;
-    // Row at which the last next-checked-row walk stopped.
+    // Where the next-checked-row walk goes on: the row after its last hit,
+    // or 0 when a walk starts from the top.
     std::int32_t posY = 0;
     // Whether the last walk found a checked row.
     bool isFound = false;
@@ -45,10 +46,10 @@ public:
     // The suspicious-address check with the mark `isHighLight`; disables the
     // list while it runs. Always returns false.
     bool checkAddress(bool isHighLight, const JobContext& ctx = {});
-    // The next-checked-row walk; scrolls to the found row. Returns isFound.
-    // Row 0 is never examined. Called with posY at or past the last row (a
-    // one-row list, or a list that shrank), it examines nothing, sets posY to
-    // 0 and returns false, like a walk that reached the end without a hit.
+    // The next-checked-row walk: scrolls to the first checked row from posY
+    // on and returns true; when none is left (also after a hit on the last
+    // row, or in a list that shrank below posY) returns false and sets posY
+    // to 0, so the next walk starts again at row 0. Returns isFound.
     bool upUndefined(const JobContext& ctx = {});
     // Removes every checked row.
     void deleteChecks(const JobContext& ctx = {});

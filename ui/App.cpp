@@ -1,5 +1,8 @@
 #include "ui/App.h"
 
+#include "ui/errorText.h"
+
+#include <QFile>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -24,8 +27,9 @@ QIcon applicationIcon() {
 
 App::App(int& argc, char** argv, std::filesystem::path prefFolder)
     : QApplication(argc, argv), m_prefs(prefFolder.empty() ? defaultPrefFolder() : std::move(prefFolder)) {
+    // No display name is set: the desktop would add it to the title of every
+    // window whose title does not end with it ("初期設定 — Quillon").
     setApplicationName(QStringLiteral("Quillon"));
-    setApplicationDisplayName(QStringLiteral("Quillon"));
     setApplicationVersion(QStringLiteral(QUILLON_VERSION));
     // Desktop integration: the menu entry's name (packaging/) and the icon.
     setDesktopFileName(QStringLiteral("org.quillon.Quillon"));
@@ -74,7 +78,8 @@ QString App::shortVersion() const {
 }
 
 QString App::prefError() const {
-    return QString::fromStdString(m_prefs.lastError());
+    return fileErrorText(QFile::decodeName(QByteArray::fromStdString(m_prefs.filePath().string())),
+                         m_prefs.lastErrorNumber());
 }
 
 App* win::App() {

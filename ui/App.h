@@ -31,6 +31,8 @@ public:
 
     QString shortVersion() const;
     PrefStore& prefStore() { return m_prefs; }
+    // Why the preferences file could not be read or written: its name and
+    // the cause, in the window's words.
     QString prefError() const;
 
     static std::filesystem::path defaultPrefFolder();

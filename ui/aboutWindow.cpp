@@ -48,6 +48,7 @@ aboutWindow::aboutWindow(QWidget* parent) : QDialog(parent) {
     appIcon->setObjectName(QStringLiteral("appIcon"));
     appIcon->setGeometry(pt(20), pt(138), pt(48), pt(48));
     appIcon->setPixmap(QApplication::windowIcon().pixmap(QSize(pt(48), pt(48))));
+    appIcon->setAccessibleName(QStringLiteral("Quillonのアイコン"));
 
     // Who holds the copyright and under which licence, beside the icon.
     auto* licenseText = new QLabel(QStringLiteral("© 2026 The Quillon developers\nMITライセンス"), this);

@@ -11,6 +11,8 @@
 #include "ui/confirmWindow.h"
 #include "ui/controls.h"
 #include "ui/deleteThread.h"
+#include "ui/errorText.h"
+#include "ui/fitLabel.h"
 #include "ui/job.h"
 #include "ui/prefWindow.h"
 #include "ui/searchJob.h"
@@ -20,6 +22,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -29,11 +33,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QStatusBar>
 
 #include <algorithm>
 #include <unordered_map>
@@ -102,7 +108,7 @@ void mainWindow::createControls() {
         return b;
     };
     auto label = [&](const char* name, const QString& text, int size) {
-        auto* l = new QLabel(text, m_content);
+        auto* l = new FitLabel(text, m_content);
         l->setObjectName(QString::fromLatin1(name));
         l->setFont(japaneseFont(size));
         return l;
@@ -125,7 +131,6 @@ void mainWindow::createControls() {
     statasText =
         label("statasText",
               QStringLiteral("上のフィールドにファイルをドロップするか、Openボタンでファイルを選択してください"), 9);
-    statasText->setAccessibleName(QStringLiteral("状況"));
     m_anchors.add(statasText, rect(20, 478, 374, 15), E::Left | E::Bottom);
 
     AddressBox1.Open();
@@ -135,6 +140,7 @@ void mainWindow::createControls() {
     AddressBox1View->horizontalHeader()->setFont(japaneseFont(12));
     AddressBox1View->setToolTip(QStringLiteral("ここにファイルをドロップしてください"));
     AddressBox1View->setAccessibleName(QStringLiteral("アドレスリスト"));
+    AddressBox1View->setAccessibleDescription(AddressBox1View->toolTip());
     AddressBox1Model = new AddressModel(AddressBox1, this);
     AddressBox1Model->setPalette(AddressBox1View->palette());
     AddressBox1View->setAddressModel(AddressBox1Model);
@@ -187,7 +193,9 @@ void mainWindow::createControls() {
     StaticText1 = label("StaticText1", QStringLiteral("項目数 :"), 9);
     m_anchors.add(StaticText1, rect(434, 374, 38, 20), E::Right | E::Bottom);
     listCountText = label("listCountText", QStringLiteral("---"), 9);
-    listCountText->setAccessibleName(QStringLiteral("項目数"));
+    // The labels that change keep no fixed accessible name: a screen reader
+    // reads their text.
+    listCountText->setAccessibleDescription(QStringLiteral("項目数"));
     m_anchors.add(listCountText, rect(476, 374, 43, 20), E::Right | E::Bottom);
     StaticText1->setBuddy(listCountText);
 
@@ -221,14 +229,25 @@ void mainWindow::createControls() {
     connect(clearButton, &QPushButton::clicked, this, &mainWindow::clearButton_Action);
     connect(ayashiiButton, &QPushButton::clicked, this, &mainWindow::ayashiiButton_Action);
     connect(deleteButton, &QPushButton::clicked, this, &mainWindow::deleteButton_Action);
-    connect(AddressBox1View, &AddressView::fileDropped, this, &mainWindow::AddressBox1_DropObject);
+    connect(AddressBox1View, &AddressView::filesDropped, this, &mainWindow::dropPaths);
+    setAcceptDrops(true);
+
+    auto* source = new FitLabel(QString(), this);
+    source->setObjectName(QStringLiteral("sourceProgressText"));
+    source->setFont(japaneseFont(9));
+    sourceProgressText = source;
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    // The window's edges resize it; a grip would only be one more unnamed
+    // object for a screen reader.
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addPermanentWidget(sourceProgressText, 1);
     connect(AddressBox1Model, &AddressModel::cellTextChanged, this, &mainWindow::AddressBox1_CellTextChange);
     connect(AddressBox1Model, &QAbstractItemModel::rowsInserted, this, &mainWindow::EnableMenuItems);
     connect(AddressBox1Model, &QAbstractItemModel::modelReset, this, &mainWindow::EnableMenuItems);
 
     const QSize content(pt(kDesignSize.width()), pt(kDesignSize.height()));
     m_content->setMinimumSize(64, 64);
-    resize(content.width(), content.height() + menuBar()->sizeHint().height());
+    resize(content.width(), content.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     setMinimumSize(64, 64);
     setMaximumSize(32000, 32000);
 }
@@ -287,6 +306,21 @@ void mainWindow::createMenus() {
     connect(EditCopy, &QAction::triggered, this, [this] {
         if (QWidget* editor = textEditor()) {
             QMetaObject::invokeMethod(editor, "copy");
+        } else {
+            copyRows();
+        }
+    });
+    // Not an item of the menus: the key alone, as in any list.
+    selectAllAction = new QAction(this);
+    selectAllAction->setObjectName(QStringLiteral("selectAllAction"));
+    selectAllAction->setShortcut(QKeySequence::SelectAll);
+    selectAllAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(selectAllAction);
+    connect(selectAllAction, &QAction::triggered, this, [this] {
+        if (QWidget* editor = textEditor()) {
+            QMetaObject::invokeMethod(editor, "selectAll");
+        } else {
+            selectAllRows();
         }
     });
     connect(qApp, &QApplication::focusChanged, this, &mainWindow::EnableMenuItems);
@@ -485,6 +519,59 @@ void mainWindow::AddressBox1_DropObject(const QString& path) {
     openFile(path);
 }
 
+void mainWindow::dropPaths(const QStringList& paths) {
+    // Every item joins the queue before the first one starts.
+    m_holdQueue = true;
+    for (const QString& path : paths) {
+        AddressBox1_DropObject(path);
+    }
+    m_holdQueue = false;
+    if (!m_current && !m_queue.empty()) {
+        startNextJob();
+    }
+}
+
+void mainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (AddressView::localPaths(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void mainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (AddressView::localPaths(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void mainWindow::dropEvent(QDropEvent* event) {
+    const QStringList paths = AddressView::localPaths(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    dropPaths(paths);
+}
+
+void mainWindow::sourceStarted(int index, int total, const QString& path) {
+    const QString shown = path.isEmpty() ? QStringLiteral("クリップボード") : QFileInfo(path).fileName();
+    sourceProgressText->setText(QStringLiteral("%1 / %2  %3").arg(index + 1).arg(total).arg(shown));
+    sourceProgressText->setToolTip(QDir::toNativeSeparators(path));
+    emit sourceFieldChanged(sourceProgressText->text());
+}
+
+void mainWindow::showSourceSummary() {
+    sourceProgressText->setText(QStringLiteral("読み込んだファイル %1 件、読み込めなかったファイル %2 件")
+                                    .arg(sourcesRead)
+                                    .arg(unreadable.size()));
+    sourceProgressText->setToolTip(unreadable.join(QLatin1Char('\n')));
+    emit sourceFieldChanged(sourceProgressText->text());
+}
+
 void mainWindow::_EditPaste_Action() {
     bool hasText = false;
     const QString text = services().clipboardText(&hasText);
@@ -564,6 +651,26 @@ void mainWindow::AddressBox1_progChange(int maximum, int value) {
     ProgressBar1->setValue(value);
 }
 
+void mainWindow::copyRows() {
+    whenListReady([this] {
+        QStringList lines;
+        for (std::int64_t r = 0; r < AddressBox1.ListCount(); ++r) {
+            if (AddressBox1.Selected(r)) {
+                lines << QString::fromStdString(AddressBox1.Cell(r, 1));
+            }
+        }
+        if (!lines.isEmpty()) {
+            services().setClipboardText(lines.join(QLatin1Char('\n')));
+        }
+    });
+}
+
+void mainWindow::selectAllRows() {
+    if (stop && !AddressBox1View->isHidden()) {
+        AddressBox1View->selectAll();
+    }
+}
+
 void mainWindow::AddressBox1_deleteDone(bool stopped) {
     if (stopped) {
         userStopped = true;
@@ -593,7 +700,7 @@ void mainWindow::write() {
         if (!result.ok) {
             services().warning(this, QStringLiteral("書き出しエラー"),
                                QStringLiteral("「%1」に書き出せませんでした。\n%2")
-                                   .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(result.error)));
+                                   .arg(QDir::toNativeSeparators(path), systemErrorText(result.errorNumber)));
             return;
         }
         // Linux file systems keep no type and creator codes: nothing to stamp.
@@ -637,7 +744,7 @@ QWidget* mainWindow::textEditor() const {
 }
 
 void mainWindow::EnableMenuItems() {
-    if (openitem == nullptr) {
+    if (openitem == nullptr || AddressBox1View == nullptr) {
         return;
     }
     // Defaults: the items with automatic enabling on are enabled.
@@ -647,11 +754,13 @@ void mainWindow::EnableMenuItems() {
     for (QAction* a : {EditCut, EditCopy, EditPaste, finditem}) {
         a->setEnabled(false);
     }
-    // Cut and copy serve the text being edited (an address cell), as the
-    // desktop's own editing commands.
+    // Cut serves the text being edited (an address cell); copy and select
+    // all serve that text too, and otherwise the rows of the list.
     const bool editing = textEditor() != nullptr;
+    const bool rowsShown = stop && !m_listOut && !AddressBox1View->isHidden() && AddressBox1.ListCount() > 0;
     EditCut->setEnabled(editing);
-    EditCopy->setEnabled(editing);
+    EditCopy->setEnabled(editing || rowsShown);
+    selectAllAction->setEnabled(editing || rowsShown);
     if (stop) {
         EditPaste->setEnabled(true);
         prefmenuitem->setEnabled(true);
@@ -672,7 +781,7 @@ void mainWindow::EnableMenuItems() {
 
 void mainWindow::enqueue(std::unique_ptr<Job> job) {
     m_queue.push_back(std::move(job));
-    if (!m_current) {
+    if (!m_current && !m_holdQueue) {
         startNextJob();
     }
 }

@@ -18,6 +18,9 @@
 #include <vector>
 
 class QAction;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -83,6 +86,10 @@ public:
     QLabel* listCountText = nullptr;
     QPushButton* ayashiiButton = nullptr;
     QPushButton* deleteButton = nullptr;
+    // The permanent field of the status bar: during a search which source of
+    // how many is being read ("12 / 300  mail0012.txt"), afterwards how many
+    // files were read and how many could not be.
+    QLabel* sourceProgressText = nullptr;
     // Above the list after a search whose sources did not all fit the chosen
     // encoding: which ones, and a button to read them again.
     EncodingBar* encodingBar = nullptr;
@@ -102,6 +109,8 @@ public:
     QAction* finditem = nullptr;
     QAction* deleteSameitem = nullptr;
     QAction* aboutmenuitem = nullptr;
+    // Ctrl+A: every row of the list, or all of the text being edited.
+    QAction* selectAllAction = nullptr;
 
     Services& services() { return *m_services; }
 
@@ -124,6 +133,9 @@ public:
     // A text (the clipboard search).
     void openText(const QString& text);
     void AddressBox1_DropObject(const QString& path);
+    // Every file and folder of a drop, searched in the drop's order; during a
+    // search they wait their turn in the queue.
+    void dropPaths(const QStringList& paths);
     void _EditPaste_Action();
 
     // Shows `mismatched` on encodingBar (or hides it) and clears the list.
@@ -149,6 +161,14 @@ public:
     void AddressBox1_CellTextChange(int row, int column);
     void AddressBox1_progChange(int maximum, int value);
     void AddressBox1_deleteDone(bool stopped);
+    // The addresses of the selected rows, one per line, to the clipboard.
+    void copyRows();
+    void selectAllRows();
+
+    // The source field: source `index` (from 0) of `total` has started; and
+    // the summary of the sources read (sourcesRead, unreadable) at the end.
+    void sourceStarted(int index, int total, const QString& path);
+    void showSourceSummary();
 
     // Export.
     void write();
@@ -185,10 +205,17 @@ signals:
     void jobsIdle();
     // The status line shows a new text.
     void statusChanged(const QString& text);
+    // The source field of the status bar shows a new text.
+    void sourceFieldChanged(const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The whole window takes drops too: the list, the usual target, is
+    // hidden while a job runs.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // The text field being edited in this window (a cell editor), if any.
@@ -207,6 +234,7 @@ private:
     std::deque<std::unique_ptr<Job>> m_queue;
     std::unique_ptr<Job> m_current;
     bool m_listOut = false;
+    bool m_holdQueue = false; // a drop is still adding its items
     std::int64_t m_rowsOut = 0;
     std::vector<std::function<void()>> m_deferred;
 };

@@ -5,8 +5,10 @@
 #include "ui/mainWindow.h"
 #include "ui/services.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,18 +38,24 @@ prefWindow::prefWindow(QWidget* parent) : QDialog(parent) {
     auto pt = [scale](int v) { return qRound(v * scale); };
     setFixedSize(pt(461), pt(430));
 
-    // The two tab pages hold no widgets themselves: each tab's controls sit
-    // in a transparent panel over the tab panel, at their design places.
+    // Each tab page holds a panel that spans the whole tab panel, so that the
+    // controls keep their places measured from the window's corner; the panel
+    // is moved up and left by the page's offset (the tab bar and the frame),
+    // and the page clips it, so nothing covers the tab bar.
     TabPanel1 = new QTabWidget(this);
     TabPanel1->setObjectName(QStringLiteral("TabPanel1"));
     TabPanel1->setGeometry(pt(20), pt(14), pt(421), pt(364));
     TabPanel1->setFont(japaneseFont(12));
-    TabPanel1->addTab(new QWidget(TabPanel1), QString());
-    TabPanel1->addTab(new QWidget(TabPanel1), QString());
     for (int i = 0; i < 2; ++i) {
-        m_tabs[i] = new QWidget(this);
-        m_tabs[i]->setGeometry(pt(20), pt(14), pt(421), pt(364));
+        auto* page = new QWidget;
+        TabPanel1->addTab(page, QString());
+        m_tabs[i] = new QWidget(page);
+        m_tabs[i]->setObjectName(QStringLiteral("tabPanel%1").arg(i));
     }
+    if (QWidget* stack = TabPanel1->widget(0)->parentWidget()) {
+        stack->installEventFilter(this);
+    }
+    placeTabPanels();
     // A control at design place (l, t) in the window, on tab `tab` (or the window).
     auto place = [&](QWidget* w, int tab, int l, int t, int wd, int h) {
         if (tab >= 0) {
@@ -157,22 +165,49 @@ prefWindow::prefWindow(QWidget* parent) : QDialog(parent) {
     connect(OKbutton, &QPushButton::clicked, this, &prefWindow::OKbutton_Action);
     connect(CancelButton, &QPushButton::clicked, this, &prefWindow::CancelButton_Action);
     connect(PushButton1, &QPushButton::clicked, this, &prefWindow::PushButton1_Action);
-    connect(TabPanel1, &QTabWidget::currentChanged, this, &prefWindow::showTab);
+
+    // Ctrl+Tab and Ctrl+PgDn go to the next tab, Ctrl+Shift+Tab and
+    // Ctrl+PgUp to the previous one, wherever the focus is in the window.
+    auto tabKeys = [this](QList<QKeySequence> keys, int step) {
+        auto* action = new QAction(this);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, step] {
+            const int count = TabPanel1->count();
+            TabPanel1->setCurrentIndex((TabPanel1->currentIndex() + step + count) % count);
+        });
+    };
+    tabKeys({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
+    tabKeys({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+             QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+            -1);
 
     TabPanel1_Open();
     Open();
     TabPanel1->setCurrentIndex(0);
-    showTab(0);
 }
 
-void prefWindow::showTab(int index) {
-    m_tabs[0]->setVisible(index == 0);
-    m_tabs[1]->setVisible(index == 1);
+bool prefWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) {
+        placeTabPanels();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void prefWindow::placeTabPanels() {
+    for (QWidget* panel : m_tabs) {
+        const QPoint offset = panel->parentWidget()->mapTo(TabPanel1, QPoint(0, 0));
+        panel->setGeometry(QRect(-offset, TabPanel1->size()));
+    }
 }
 
 void prefWindow::TabPanel1_Open() {
     TabPanel1->setTabText(0, QStringLiteral("書き出し/検索設定"));
     TabPanel1->setTabText(1, QStringLiteral("フィルター設定"));
+    for (int i = 0; i < TabPanel1->count(); ++i) {
+        TabPanel1->widget(i)->setAccessibleName(TabPanel1->tabText(i));
+    }
 }
 
 void prefWindow::Open() {

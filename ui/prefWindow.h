@@ -58,8 +58,12 @@ public:
     // The filter text with every line end turned into ",".
     static QString joinLines(const QString& text);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    void showTab(int index);
+    // Keeps each tab's panel aligned with the tab panel's corner.
+    void placeTabPanels();
 
     QWidget* m_tabs[2] = {nullptr, nullptr};
 };

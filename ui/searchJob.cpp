@@ -105,6 +105,11 @@ void searchJob::takeBatches(bool all) {
             w.AddressBox1.AddRows(std::move(batch->rows));
         }
         w.setProgress(static_cast<int>(batch->maximum), static_cast<int>(batch->value));
+        if (batch->total > 0 && (batch->index != m_shownIndex || batch->total != m_shownTotal)) {
+            m_shownIndex = batch->index;
+            m_shownTotal = batch->total;
+            w.sourceStarted(static_cast<int>(batch->index), static_cast<int>(batch->total), batch->path);
+        }
         // During a folder search the bar tells which file is read.
         w.ProgressBar1->setFormat(
             batch->total > 1 ? QStringLiteral("%1 / %2  %3").arg(batch->index + 1).arg(batch->total).arg(batch->path)
@@ -185,6 +190,7 @@ void searchJob::idle() {
     w.setbuttonON();
     w.setprogFalse();
     w.setStatus(finalStatus());
+    w.showSourceSummary();
     w.statasText->setToolTip(w.invalidBytes == 0
                                  ? QString()
                                  : QStringLiteral("文字コードに合わないバイト列 %1 か所を「\uFFFD」に置き換えました。"

@@ -48,6 +48,9 @@ private:
     // The list's source index of each source of the search, by its index in the run.
     std::vector<std::uint32_t> m_sourceIds;
     bool m_stepStopped = false;
+    // The source last shown in the window's source field.
+    std::size_t m_shownIndex = static_cast<std::size_t>(-1);
+    std::size_t m_shownTotal = 0;
 };
 
 } // namespace quillon

@@ -39,4 +39,8 @@ QString DesktopServices::clipboardText(bool* hasText) {
     return *hasText ? data->text() : QString();
 }
 
+void Services::setClipboardText(const QString& text) {
+    QApplication::clipboard()->setText(text);
+}
+
 } // namespace quillon

@@ -25,6 +25,8 @@ public:
     virtual int runDialog(QDialog* dialog) = 0;
     // The clipboard's text; `hasText` false when it holds none.
     virtual QString clipboardText(bool* hasText) = 0;
+    // Puts a text on the clipboard (the desktop's, unless replaced).
+    virtual void setClipboardText(const QString& text);
 };
 
 // The real dialogs and clipboard of the desktop.

@@ -1,9 +1,13 @@
 #include "ui/startup.h"
 
 #include "ui/App.h"
+#include "ui/errorText.h"
 #include "ui/mainWindow.h"
 #include "ui/services.h"
 
+#include <QFile>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,12 +33,17 @@ int runApplication(int argc, char* argv[]) {
         std::fprintf(stderr, "quillon: no display to open the window on (start it inside a desktop session)\n");
         return 1;
     }
+    // An export into a FIFO whose reader quits fails with EPIPE and is
+    // reported, instead of ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
     App app(argc, argv);
     mainWindow* window = win::mainWindow();
     app.Open();
     if (!app.prefStore().lastError().empty()) {
-        window->setStatus(QStringLiteral("初期設定ファイルを読み書きできませんでした（初期値で動作します）: %1")
-                              .arg(app.prefError()));
+        // The cause first: the line is shortened at its end when the window is narrow.
+        window->setStatus(QStringLiteral("初期設定ファイルを読み書きできませんでした（%1）。初期値で動作します: %2")
+                              .arg(systemErrorText(app.prefStore().lastErrorNumber()),
+                                   QFile::decodeName(QByteArray::fromStdString(app.prefStore().filePath().string()))));
     }
     window->show();
     return App::exec();

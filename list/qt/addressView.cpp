@@ -11,21 +11,6 @@
 
 namespace quillon {
 
-namespace {
-
-QString firstLocalPath(const QMimeData* data) {
-    if (data == nullptr || !data->hasUrls()) {
-        return {};
-    }
-    const QList<QUrl> urls = data->urls();
-    if (urls.isEmpty() || !urls.front().isLocalFile()) {
-        return {};
-    }
-    return urls.front().toLocalFile();
-}
-
-} // namespace
-
 AddressView::AddressView(QWidget* parent) : QTableView(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -140,8 +125,21 @@ void AddressView::applyColumnWidths() {
     setColumnWidth(2, width - first - second);
 }
 
+QStringList AddressView::localPaths(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
+}
+
 void AddressView::dragEnterEvent(QDragEnterEvent* event) {
-    if (!firstLocalPath(event->mimeData()).isEmpty()) {
+    if (!localPaths(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -149,7 +147,7 @@ void AddressView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void AddressView::dragMoveEvent(QDragMoveEvent* event) {
-    if (!firstLocalPath(event->mimeData()).isEmpty()) {
+    if (!localPaths(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -157,13 +155,13 @@ void AddressView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void AddressView::dropEvent(QDropEvent* event) {
-    const QString path = firstLocalPath(event->mimeData());
-    if (path.isEmpty()) {
+    const QStringList paths = localPaths(event->mimeData());
+    if (paths.isEmpty()) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
-    emit fileDropped(path);
+    emit filesDropped(paths);
 }
 
 } // namespace quillon

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QStringList>
 #include <QTableView>
+
+class QMimeData;
 
 namespace quillon {
 
@@ -17,10 +20,12 @@ public:
     void setAddressModel(AddressModel* model);
     // Makes `row` the top visible row.
     void scrollToRow(int row);
+    // The local files and folders a drag carries, in its order.
+    static QStringList localPaths(const QMimeData* data);
 
 signals:
-    // The first local file or folder of a drop (the others are ignored).
-    void fileDropped(const QString& path);
+    // The local files and folders of a drop, in the drag's order.
+    void filesDropped(const QStringList& paths);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -197,46 +197,46 @@ void expectWalk(addressBox& box, const std::vector<WalkStep>& steps) {
     box.setObserver(nullptr);
 }
 
-TEST(UpUndefined, FiveRowsWithRowsZeroAndThreeChecked) {
-    addressBox box;
-    fill(box, 5, {0, 3});
-    expectWalk(box, {{true, 3, 3}, {false, 0, -1}, {true, 3, 3}, {false, 0, -1}});
-}
+TEST(UpUndefined, WalksFromRowZeroAndEndsAfterTheLastCheckedRow) {
+    struct Case {
+        int rows;
+        std::vector<int> checked;
+        std::vector<WalkStep> steps;
+    };
+    const std::vector<Case> cases = {
+        // Row 0 is visited, and the press after the last hit says the walk is over.
+        {5, {0, 3}, {{true, 1, 0}, {true, 4, 3}, {false, 0, -1}, {true, 1, 0}}},
+        {6, {2, 4}, {{true, 3, 2}, {true, 5, 4}, {false, 0, -1}, {true, 3, 2}}},
+        // A hit on the last row is not found again at once.
+        {4, {3}, {{true, 4, 3}, {false, 0, -1}, {true, 4, 3}}},
+        {1, {0}, {{true, 1, 0}, {false, 0, -1}, {true, 1, 0}}},
+        {3, {}, {{false, 0, -1}, {false, 0, -1}}},
+        {3, {0, 1, 2}, {{true, 1, 0}, {true, 2, 1}, {true, 3, 2}, {false, 0, -1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(join(c.rows, " rows"));
+        addressBox box;
+        fill(box, c.rows, c.checked);
+        expectWalk(box, c.steps);
+    }
 
-TEST(UpUndefined, SixRowsWithRowsTwoAndFourChecked) {
-    addressBox box;
-    fill(box, 6, {2, 4});
-    expectWalk(box, {{true, 2, 2}, {true, 4, 4}, {false, 0, -1}, {true, 2, 2}});
-}
-
-TEST(UpUndefined, HitOnTheLastRowReturnsThePositionToZero) {
-    addressBox box;
-    fill(box, 4, {3});
-    expectWalk(box, {{true, 0, 3}, {true, 0, 3}});
-}
-
-TEST(UpUndefined, EmptyAndOneRowListsFindNothing) {
     addressBox empty;
     empty.Open();
     EXPECT_FALSE(empty.upUndefined());
     EXPECT_EQ(empty.posY, 0);
-
-    addressBox one;
-    fill(one, 1, {0});
-    expectWalk(one, {{false, 0, -1}, {false, 0, -1}}); // row 0 is never examined
 }
 
 TEST(UpUndefined, ListThatShrankBelowThePosition) {
-    for (int remaining : {5, 9}) { // posY past the last row, and exactly on it
+    for (int remaining : {5, 10}) { // the position past the end, and on the last row
         addressBox box;
         fill(box, 12, {2, 8});
         box.posY = 7;
         ASSERT_TRUE(box.upUndefined());
-        ASSERT_EQ(box.posY, 8);
+        ASSERT_EQ(box.posY, 9);
         box.resetRows([remaining](auto& rows) { rows.resize(static_cast<std::size_t>(remaining)); });
-        // Nothing lies below the position: the walk ends without a hit and
-        // starts again from row 1 on the next call.
-        expectWalk(box, {{false, 0, -1}, {true, 2, 2}});
+        // Nothing checked lies at or below the position: the walk ends without
+        // a hit and starts again from the top on the next call.
+        expectWalk(box, {{false, 0, -1}, {true, 3, 2}});
     }
 }
 

@@ -104,6 +104,7 @@ TEST(WriteFileSafely, MissingFolderIsAnError) {
     const auto result = writeFileSafely(dir.path() / "missing" / "x.txt", "data");
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, reason(ENOENT));
+    EXPECT_EQ(result.errorNumber, ENOENT);
     EXPECT_TRUE(dir.names().empty());
 }
 
@@ -156,6 +157,7 @@ TEST_P(WriteFailureTest, LeavesTheTargetAndNoTemporaryFile) {
         const auto result = writeFileSafely(target, std::string(10000, 'x'), &ops);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.error, reason(c.err));
+        EXPECT_EQ(result.errorNumber, c.err);
         if (targetExists) {
             EXPECT_EQ(readAll(target), "old content");
             EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
@@ -235,6 +237,16 @@ TEST(WriteFileSafely, WritesIntoAFifoWithoutReplacingIt) {
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"pipe"});
+}
+
+TEST(WriteFileSafely, FifoWithoutAReaderFailsAtOnce) {
+    TempFolder dir;
+    const auto fifo = dir.path() / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto result = writeFileSafely(fifo, "a@b.jp"); // must not wait for a reader
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.errorNumber, ENXIO);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"pipe"});
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -402,11 +403,13 @@ TEST_P(UnusableFolder, DefaultsInMemoryAndAReason) {
     store.Open(s);
     expectDefaults(s);
     EXPECT_NE(store.lastError(), "");
+    EXPECT_NE(store.lastErrorNumber(), 0);
 
     // A save fails but what the user confirmed is in force for this run.
     s.prefN[2] = Settings::kSortOff;
     EXPECT_FALSE(store.settei(s));
     EXPECT_NE(store.lastError(), "");
+    EXPECT_NE(store.lastErrorNumber(), 0);
     EXPECT_FALSE(s.isSort);
     EXPECT_EQ(entries(s.addressFilter), std::vector<std::string>{"a@b.jp"});
 }
@@ -425,6 +428,7 @@ TEST_F(Prefs, ReadOnlyFileIsStillRead) {
     EXPECT_EQ(s.filterString, "a@b.jp");
     EXPECT_FALSE(store.settei(s));
     EXPECT_NE(store.lastError(), "");
+    EXPECT_EQ(store.lastErrorNumber(), EACCES); // the reason of the open, not of the write
 }
 
 } // namespace

@@ -239,29 +239,19 @@ void deleteChecked(addressBox& box) {
 // The next-checked-row walk, one row at a time.
 void walk(addressBox& box) {
     const std::int64_t count = box.ListCount();
-    const std::int64_t last = count - 1;
     std::int64_t pos = box.posY;
     const std::int64_t scroll = box.ScrollPosition();
     bool found = false;
     std::int64_t hit = -1;
     if (count > 0) {
-        if (pos >= last) {
-            pos = 0;
-        } else {
-            pos = std::max<std::int64_t>(pos, 0);
-            do {
-                ++pos;
-                FUZZ_CHECK(pos >= 1 && pos <= last);
-                if (box.CellCheck(pos)) {
-                    found = true;
-                    hit = pos;
-                    break;
-                }
-            } while (pos != last);
-            if (pos == last) {
-                pos = 0;
+        for (std::int64_t r = std::max<std::int64_t>(pos, 0); r < count; ++r) {
+            if (box.CellCheck(r)) {
+                found = true;
+                hit = r;
+                break;
             }
         }
+        pos = found ? hit + 1 : 0;
     }
     const bool result = box.upUndefined();
     FUZZ_CHECK(result == found);

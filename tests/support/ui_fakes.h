@@ -50,6 +50,10 @@ public:
         *hasText = clipboardHasText;
         return clipboard;
     }
+    void setClipboardText(const QString& text) override {
+        clipboard = text;
+        clipboardHasText = true;
+    }
 };
 
 } // namespace quillon::test

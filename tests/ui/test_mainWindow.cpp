@@ -4,12 +4,14 @@
 #include "list/qt/addressView.h"
 #include "ui/App.h"
 #include "ui/confirmWindow.h"
+#include "ui/errorText.h"
 #include "ui/mainWindow.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -18,6 +20,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -426,19 +431,24 @@ private slots:
         for (int i = 0; i < 6; ++i) {
             w.AddressBox1.addAddress("r" + std::to_string(i) + "@x.jp", 1);
         }
-        w.AddressBox1.setCellCheck(2, true);
-        w.AddressBox1.setCellCheck(4, true);
+        // The first and the last row are visited too, each once per walk.
+        for (int row : {0, 2, 5}) {
+            w.AddressBox1.setCellCheck(row, true);
+        }
         w.ayashiiButton->setEnabled(true);
-        w.ayashiiButton->click();
-        QCOMPARE(w.AddressBox1.ScrollPosition(), 2);
-        QCOMPARE(w.ayashiiButton->text(), QStringLiteral("次へ"));
-        w.ayashiiButton->click();
-        QCOMPARE(w.AddressBox1.ScrollPosition(), 4);
-        QVERIFY(fake.messages.isEmpty());
-        w.ayashiiButton->click();
-        QCOMPARE(fake.messages, QStringList{QStringLiteral("以上です")});
-        QCOMPARE(w.AddressBox1.ScrollPosition(), 0);
-        QCOMPARE(w.ayashiiButton->text(), QStringLiteral("チェック項目へ"));
+        for (int walk = 1; walk <= 2; ++walk) {
+            for (int row : {0, 2, 5}) {
+                w.ayashiiButton->click();
+                QCOMPARE(w.AddressBox1.ScrollPosition(), row);
+                QCOMPARE(w.ayashiiButton->text(), QStringLiteral("次へ"));
+            }
+            QCOMPARE(fake.messages.size(), walk - 1);
+            w.ayashiiButton->click();
+            QCOMPARE(fake.messages.size(), walk);
+            QCOMPARE(fake.messages.last(), QStringLiteral("以上です"));
+            QCOMPARE(w.AddressBox1.ScrollPosition(), 0);
+            QCOMPARE(w.ayashiiButton->text(), QStringLiteral("チェック項目へ"));
+        }
     }
 
     void editingAnAddressUpdatesItsDomain() {
@@ -545,16 +555,45 @@ private slots:
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
     }
 
-    void failedExportIsReportedAndKeepsTheOldFile() {
-        FakeServices fake;
-        mainWindow w(&fake);
-        w.AddressBox1.addAddress("a@x.jp", 1);
-        quillon::win::App()->prefN[4] = 4;
-        fake.saveAnswers << m_dir->filePath(QStringLiteral("missing/out.txt"));
-        w.write();
-        QCOMPARE(fake.warnings.size(), 1);
-        QVERIFY(fake.warnings.front().contains(QStringLiteral("out.txt")));
-        QVERIFY(fake.warnings.front().contains(QStringLiteral("書き出せませんでした")));
+    void failedExportsAreToldInJapanese() {
+        const QString fifo = m_dir->filePath(QStringLiteral("pipe"));
+        QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0);
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("sub")));
+        const struct {
+            QString path;
+            QString reason;
+            int err;
+        } cases[] = {
+            {m_dir->filePath(QStringLiteral("missing/out.txt")), QStringLiteral("見つかりません"), ENOENT},
+            {m_dir->filePath(QString(300, QLatin1Char('n'))), QStringLiteral("ファイル名が長すぎます"), ENAMETOOLONG},
+            {fifo, QStringLiteral("読み出すプログラムがありません"), ENXIO}, // and does not wait for one
+            {QStringLiteral("/dev/full"), QStringLiteral("空き容量が足りません"), ENOSPC},
+            {m_dir->filePath(QStringLiteral("sub")), QStringLiteral("フォルダーがあります"), EISDIR},
+        };
+        for (const auto& c : cases) {
+            FakeServices fake;
+            mainWindow w(&fake);
+            w.AddressBox1.addAddress("a@x.jp", 1);
+            quillon::win::App()->prefN[4] = 4;
+            fake.saveAnswers << c.path;
+            w.write();
+            QCOMPARE(fake.warnings.size(), 1);
+            const QString& text = fake.warnings.front();
+            QVERIFY2(text.contains(c.path) && text.contains(QStringLiteral("書き出せませんでした")) &&
+                         text.contains(c.reason),
+                     qPrintable(text));
+            QVERIFY2(!text.contains(QString::fromLocal8Bit(std::strerror(c.err))), qPrintable(text));
+        }
+        QVERIFY(QFileInfo(fifo).exists() && QFileInfo(m_dir->filePath(QStringLiteral("sub"))).isDir());
+
+        // The causes that cannot be made here are told apart as well.
+        QStringList seen;
+        for (int err : {EACCES, ENOSPC, EDQUOT, EROFS, ENOENT, ENAMETOOLONG, ENXIO, EPIPE, EISDIR, ENOTDIR, EIO, 0}) {
+            const QString text = quillon::systemErrorText(err);
+            QVERIFY2(!text.contains(QString::fromLocal8Bit(std::strerror(err))) && !seen.contains(text),
+                     qPrintable(text));
+            seen << text;
+        }
     }
 
 private:

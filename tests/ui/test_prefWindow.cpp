@@ -2,19 +2,26 @@
 
 #include "ui/App.h"
 #include "ui/aboutWindow.h"
+#include "ui/confirmWindow.h"
 #include "ui/mainWindow.h"
 #include "ui/prefWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 using quillon::App;
 using quillon::prefWindow;
@@ -202,6 +209,99 @@ private slots:
         const QByteArray bytes = prefBytes();
         QCOMPARE(bytes.left(12), expected.left(12));
         QCOMPARE(bytes.mid(14, expected.size() - 14), expected.mid(14));
+    }
+
+    void tabsSwitchWithTheMouseAndTheKeys() {
+        prefWindow w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTabBar* bar = w.TabPanel1->tabBar();
+        // The click goes to whatever is on top at the tab's place.
+        auto clickAt = [&w](QWidget* from, QPoint pos) {
+            const QPoint at = from->mapTo(&w, pos);
+            QWidget* target = w.childAt(at);
+            QVERIFY(target != nullptr);
+            QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(&w, at));
+        };
+        clickAt(bar, bar->tabRect(1).center());
+        QCOMPARE(w.TabPanel1->currentIndex(), 1);
+        QVERIFY(w.EditField2->isVisible() && !w.prefcheckBox[0]->isVisible());
+        clickAt(bar, bar->tabRect(0).center());
+        QCOMPARE(w.TabPanel1->currentIndex(), 0);
+        QVERIFY(!w.EditField2->isVisible() && w.prefcheckBox[0]->isVisible());
+
+        // The keys work wherever the focus is, also after a click on a control.
+        clickAt(w.prefcheckBox[1], QPoint(5, 5));
+        QCOMPARE(QApplication::focusWidget(), w.prefcheckBox[1]);
+        const struct {
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            int expected;
+        } keys[] = {
+            {Qt::Key_Tab, Qt::ControlModifier, 1},
+            {Qt::Key_Tab, Qt::ControlModifier, 0},
+            {Qt::Key_PageDown, Qt::ControlModifier, 1},
+            {Qt::Key_PageUp, Qt::ControlModifier, 0},
+            {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
+            {Qt::Key_PageDown, Qt::ControlModifier, 0},
+        };
+        for (const auto& k : keys) {
+            QTest::keyClick(QApplication::focusWidget(), k.key, k.modifiers);
+            QCOMPARE(w.TabPanel1->currentIndex(), k.expected);
+        }
+        for (QWidget* field : {static_cast<QWidget*>(w.EditField1), static_cast<QWidget*>(w.EditField2)}) {
+            w.TabPanel1->setCurrentIndex(field == w.EditField1 ? 0 : 1);
+            w.writeOutButton[2]->click(); // enables n
+            field->setFocus();
+            QCOMPARE(QApplication::focusWidget(), field);
+            QTest::keyClick(field, Qt::Key_PageDown, Qt::ControlModifier);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+            QCOMPARE(w.TabPanel1->currentIndex(), field == w.EditField1 ? 1 : 0);
+        }
+        w.CancelButton->click();
+    }
+
+    void dialogTitlesAreExactlyTheirOwn() {
+        // The platform appends the application's display name to each title
+        // that does not end with it, whenever a display name was set; with
+        // none set, the display name follows the application name.
+        const QString name = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("probe"));
+        const QString displayName = QGuiApplication::applicationDisplayName();
+        QCoreApplication::setApplicationName(name);
+        QCOMPARE(displayName, QStringLiteral("probe"));
+
+        FakeServices fake;
+        quillon::mainWindow w(&fake);
+        prefWindow pref;
+        quillon::confirmWindow confirm(w);
+        quillon::aboutWindow about;
+        QCOMPARE(w.windowTitle(), QStringLiteral("Quillon"));
+        QCOMPARE(pref.windowTitle(), QStringLiteral("初期設定"));
+        QCOMPARE(confirm.windowTitle(), QStringLiteral("削除の確認"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("Quillonについて"));
+    }
+
+    void unsavedSettingsAreToldInJapanese() {
+        FakeServices fake;
+        quillon::mainWindow w(&fake);
+        // A folder where the file should be: it can be neither opened nor replaced.
+        const QString file = QString::fromStdString(app().prefStore().filePath().string());
+        QVERIFY(QFile::remove(file) && QDir().mkdir(file));
+        {
+            prefWindow pref;
+            pref.OKbutton->click();
+        }
+        QVERIFY(QDir().rmdir(file));
+        QVERIFY(app().settei());
+        QCOMPARE(fake.warnings.size(), 1);
+        const QString& text = fake.warnings.front();
+        QVERIFY2(text.contains(QStringLiteral("設定を保存できませんでした")) && text.contains(file) &&
+                     text.contains(QStringLiteral("フォルダー")) &&
+                     !text.contains(QString::fromLocal8Bit(std::strerror(EISDIR))),
+                 qPrintable(text));
     }
 
     void aboutWindowShowsTheVersion() {

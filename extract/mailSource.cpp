@@ -842,6 +842,10 @@ bool looksLikeMail(std::string_view start) {
     return known >= needed;
 }
 
+bool isMbox(std::string_view start) {
+    return isFromLine(lineAt(start, 0));
+}
+
 std::string messageLabel(const MailMessage& message) {
     std::string label;
     if (message.inMbox) {

@@ -21,6 +21,9 @@ inline constexpr std::size_t kLookSize = 4096;
 // text is not taken for mail.
 bool looksLikeMail(std::string_view start);
 
+// Whether a mail source is an mbox: it starts with a "From " line.
+bool isMbox(std::string_view start);
+
 // One message of a mail source, ready to be scanned.
 struct MailMessage {
     std::size_t number = 1; // 1-based position in the file

@@ -546,7 +546,11 @@ private:
                     used = Encoding::UTF8;
                 }
                 report.used = used;
-                if (mailSource::looksLikeMail(raw.view())) {
+                // A single message is held whole with its decoded parts: one
+                // larger than any real mail is taken for the text it is.
+                constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
+                if (mailSource::looksLikeMail(raw.view()) &&
+                    (size < kLargestMessage || mailSource::isMbox(raw.view()))) {
                     return readMail(index, report, enc, size, readFn, raw, eof, stream);
                 }
                 if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {

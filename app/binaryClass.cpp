@@ -1,11 +1,14 @@
 #include "app/binaryClass.h"
 
 #include "app/textCodec.h"
+#include "export/fileWriter.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace quillon {
 
@@ -26,6 +29,8 @@ bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::s
     m_error.clear();
     m_errno = 0;
     m_writeOk = true;
+    m_written.clear();
+    m_dirty = false;
 
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -34,42 +39,79 @@ bool binaryClass::openPrefFile(const std::filesystem::path& folder, const std::s
         m_errno = ec.value();
         return false;
     }
-    const std::filesystem::path path = folder / name;
-    const bool existed = std::filesystem::exists(path, ec);
-    if (existed) {
-        m_file = std::fopen(path.c_str(), "r+b");
-        if (m_file == nullptr && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-            // A file we may only read still gives the settings; the next
-            // write reports the failure.
+    m_path = folder / name;
+    // Without blocking: a FIFO at this place must not hold up the start.
+    bool existed = true;
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        existed = false;
+        fd = ::open(m_path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) {
             m_errno = errno;
-            m_error = describe("cannot write", path, m_errno);
-            m_file = std::fopen(path.c_str(), "rb");
-        }
-        if (m_file == nullptr) {
-            m_errno = errno;
-            m_error = describe("cannot open", path, m_errno);
+            m_error = describe("cannot create", m_path, m_errno);
             return false;
         }
-        return true;
+    } else if (fd < 0) {
+        m_errno = errno;
+        m_error = describe("cannot open", m_path, m_errno);
+        return false;
     }
-    m_file = std::fopen(path.c_str(), "w+b");
+    struct stat st {};
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        m_errno = !statted ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        m_error = statted ? m_path.string() + " is not a regular file" : describe("cannot open", m_path, m_errno);
+        ::close(fd);
+        return false;
+    }
+    m_file = ::fdopen(fd, "rb");
     if (m_file == nullptr) {
         m_errno = errno;
-        m_error = describe("cannot create", path, m_errno);
+        m_error = describe("cannot open", m_path, m_errno);
+        ::close(fd);
+        return false;
     }
-    return false;
+    return existed;
+}
+
+void binaryClass::store() {
+    // What an earlier, longer save left beyond the new end stays there.
+    std::string bytes = std::move(m_written);
+    struct stat st {};
+    const int fd = ::fileno(m_file);
+    if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > bytes.size()) {
+        char buf[1 << 16];
+        for (auto at = static_cast<off_t>(bytes.size());;) {
+            const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            bytes.append(buf, static_cast<std::size_t>(n));
+            at += n;
+        }
+    }
+    const WriteResult result = writeFileSafely(m_path, bytes, m_ops);
+    if (!result.ok) {
+        m_writeOk = false;
+        m_errno = result.errorNumber;
+        m_error = "cannot write " + m_path.string() + ": " + result.error;
+    }
 }
 
 void binaryClass::binaryClose() {
     if (m_file == nullptr) {
         return;
     }
-    if (std::fclose(m_file) != 0 && m_writeOk) {
-        m_writeOk = false;
-        m_errno = errno;
-        m_error = std::string("cannot finish writing: ") + std::strerror(m_errno);
+    if (m_dirty && m_writeOk) {
+        store();
     }
+    std::fclose(m_file);
     m_file = nullptr;
+    m_dirty = false;
+    m_written.clear();
 }
 
 void binaryClass::writeBytes(const void* data, std::size_t count) {
@@ -82,14 +124,8 @@ void binaryClass::writeBytes(const void* data, std::size_t count) {
         }
         return;
     }
-    if (count != 0 && std::fwrite(data, 1, count, m_file) != count && m_writeOk) {
-        m_writeOk = false;
-        // A file opened for reading only already says why it cannot be written.
-        if (m_error.empty()) {
-            m_errno = errno;
-            m_error = std::string("cannot write: ") + std::strerror(m_errno);
-        }
-    }
+    m_written.append(static_cast<const char*>(data), count);
+    m_dirty = true;
 }
 
 bool binaryClass::readExact(unsigned char* out, std::size_t count) {
@@ -139,6 +175,14 @@ void binaryClass::writeString(const std::string& text) {
 }
 
 void binaryClass::writeBinaryData(const std::string& text) {
+    if (text.size() > kMaxLongText) {
+        if (m_writeOk) {
+            m_writeOk = false;
+            m_errno = EFBIG;
+            m_error = "the filter text is too long to be stored (over 64 MB)";
+        }
+        return;
+    }
     wLong(static_cast<std::int32_t>(text.size()));
     writeBytes(text.data(), text.size());
 }
@@ -186,24 +230,27 @@ std::string binaryClass::readString() {
 
 std::string binaryClass::readBinaryData() {
     // The count is taken as unsigned, so a damaged negative count is a huge
-    // one; either way no more is read, or allocated, than the file holds.
+    // one. A count larger than what is left of the file (or than any text
+    // the program stores) is damage: the text reads as empty, nothing is
+    // allocated for it, and the reads after it are past the end.
     const auto count = static_cast<std::uint32_t>(rLong());
     if (m_file == nullptr || count == 0) {
         return {};
     }
+    struct stat st {};
     const long here = std::ftell(m_file);
-    if (here < 0 || std::fseek(m_file, 0, SEEK_END) != 0) {
+    if (here < 0 || ::fstat(::fileno(m_file), &st) != 0) {
         return {};
     }
-    const long end = std::ftell(m_file);
-    if (end < here || std::fseek(m_file, here, SEEK_SET) != 0) {
+    const auto left = st.st_size > here ? static_cast<std::uint64_t>(st.st_size - here) : 0;
+    if (count > left || count > kMaxLongText) {
+        std::fseek(m_file, 0, SEEK_END);
         return {};
     }
-    const auto left = static_cast<std::uint64_t>(end - here);
-    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
-    std::string bytes(take, '\0');
-    const std::size_t got = std::fread(bytes.data(), 1, take, m_file);
-    bytes.resize(got);
+    std::string bytes(count, '\0');
+    if (!readExact(reinterpret_cast<unsigned char*>(bytes.data()), count)) {
+        return {};
+    }
     // Damaged bytes must not bring invalid UTF-8 into the settings.
     return textCodec::validUtf8(bytes);
 }

@@ -92,6 +92,7 @@ void PrefStore::init(Settings& s) {
     s.prefN[6] = 0;
 
     binaryClass file;
+    file.setFileOps(m_ops);
     file.openPrefFile(m_folder, kFileName);
     if (!file.isOpen()) {
         m_lastError = file.error();
@@ -120,6 +121,7 @@ bool PrefStore::settei(Settings& s) {
         // A file that vanished since start has just been created again by
         // the open: the confirmed settings go into it all the same.
         binaryClass file;
+        file.setFileOps(m_ops);
         file.openPrefFile(m_folder, kFileName);
         if (file.isOpen()) {
             for (int i = 1; i <= 4; ++i) {

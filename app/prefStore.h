@@ -7,6 +7,8 @@
 
 namespace quillon {
 
+class FileOps;
+
 // The preferences file "Quillon.prefs" in one folder: start-up (read it, or
 // write the defaults when there is none), reading, writing the defaults and
 // saving. The folder is given by the caller, so tests use a temporary one.
@@ -34,11 +36,14 @@ public:
     const std::filesystem::path& folder() const { return m_folder; }
     std::filesystem::path filePath() const { return m_folder / kFileName; }
     const std::string& lastError() const { return m_lastError; }
+    // The file operations saves go through (tests inject faults); nullptr is POSIX.
+    void setFileOps(FileOps* ops) { m_ops = ops; }
     // The errno behind lastError(), 0 when there is none.
     int lastErrorNumber() const { return m_lastErrno; }
 
 private:
     std::filesystem::path m_folder;
+    FileOps* m_ops = nullptr;
     std::string m_lastError;
     int m_lastErrno = 0;
 };

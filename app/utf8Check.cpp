@@ -296,6 +296,9 @@ Path bestPath() {
 }
 
 std::size_t firstInvalid(std::string_view text, Path path) {
+    if (text.empty()) {
+        return 0;
+    }
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
 #ifdef QUILLON_HAVE_AVX2_PATH
     if (path == Path::Avx2 && avx2Available()) {
@@ -307,6 +310,9 @@ std::size_t firstInvalid(std::string_view text, Path path) {
 }
 
 Inspection inspect(std::string_view text, Path path) {
+    if (text.empty()) {
+        return {}; // an empty view may have no bytes at all to point at
+    }
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     Inspection seen;
 #ifdef QUILLON_HAVE_AVX2_PATH

@@ -373,14 +373,17 @@ Output:
                          check (1 or 0), address, domain, tab-separated, LF-ended
       --with-source      tsv: a fourth column, the file each address was first
                          found in; standard input is named (standard input)
-  -o, --output FILE      write to FILE (replaced safely) instead of standard output
+  -o, --output FILE      write to FILE (replaced safely, keeping its owner,
+                         group and mode) instead of standard output
   -q, --quiet            no progress line and no warnings (errors still shown)
   -h, --help             show this help
       --version          show the version
 
 Exit status:
   0  every input was read and the output written
-  1  some input could not be read, or the output could not be written
+  1  some input could not be read (when none could, the FILE of --output is
+     left as it was), the stored export layout is unknown, or the output
+     could not be written
   2  a usage error
 )";
 }

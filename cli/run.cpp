@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "app/prefStore.h"
+#include "cli/terminalText.h"
 #include "export/fileWriter.h"
 #include "export/listWriter.h"
 #include "extract/convModule.h"
@@ -137,7 +138,7 @@ public:
 
     void error(const std::string& text) {
         wipe();
-        m_err << kProgram << ": " << text << '\n' << std::flush;
+        m_err << kProgram << ": " << terminalSafe(text) << '\n' << std::flush;
     }
     void warning(const std::string& text) {
         if (!m_quiet) {
@@ -145,8 +146,8 @@ public:
         }
     }
 
-    void startSource(std::string name) {
-        m_current = std::move(name);
+    void startSource(const std::string& name) {
+        m_current = terminalSafe(name);
         m_currentDone = 0;
         draw(false);
     }
@@ -229,7 +230,7 @@ int writeAll(int fd, std::string_view data) {
 // line for each source, the addresses into the list.
 class Extraction : public pipeline::SearchSink {
 public:
-    Extraction(const Options& o, Reporter& reporter) : m_options(o), m_reporter(reporter) { m_box.Open(); }
+    explicit Extraction(Reporter& reporter) : m_reporter(reporter) { m_box.Open(); }
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
         m_reporter.startSource(path);
@@ -268,7 +269,6 @@ public:
 
 private:
     static constexpr std::size_t kBatch = 4096;
-    const Options& m_options;
     Reporter& m_reporter;
     addressBox m_box;
     std::vector<AddressRow> m_found;
@@ -297,7 +297,8 @@ std::string tsvText(const std::vector<AddressRow>& rows, const addressBox& box, 
 }
 
 void usageError(std::ostream& err, const std::string& message) {
-    err << kProgram << ": " << message << '\n' << "Try '" << kProgram << " --help' for more information.\n";
+    err << kProgram << ": " << terminalSafe(message) << '\n'
+        << "Try '" << kProgram << " --help' for more information.\n";
 }
 
 } // namespace
@@ -395,8 +396,17 @@ int run(const Options& o, RunIo& io) {
     if (!warning.empty()) {
         reporter.warning(warning);
     }
+    // A layout the export does not know would write nothing: that is an
+    // error, said before any work.
+    const std::int32_t layout = settings.prefN[4];
+    if (o.format != OutputFormat::Tsv && layout != Settings::kLayoutLine && layout != Settings::kLayoutComma &&
+        layout != Settings::kLayoutLineComma) {
+        reporter.error("the export layout code " + std::to_string(layout) +
+                       " of the preferences is not 4, 6 or 14: nothing written (see --layout)");
+        return kExitPartial;
+    }
 
-    Extraction extraction(o, reporter);
+    Extraction extraction(reporter);
     std::vector<pipeline::Source> sources;
     for (const std::string& input : o.inputs) {
         sources.push_back(input == "-" ? pipeline::Source::standardInput(io.inFd, kStdinName)
@@ -405,7 +415,7 @@ int run(const Options& o, RunIo& io) {
     pipeline::SearchOptions options;
     options.encoding = o.encoding;
     options.readNamedPipes = true;
-    pipeline::runSearch(sources, options, extraction);
+    const pipeline::SearchReport searched = pipeline::runSearch(sources, options, extraction);
     int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
 
     std::vector<AddressRow> rows = extraction.box().takeRows();
@@ -419,11 +429,6 @@ int run(const Options& o, RunIo& io) {
     } else {
         std::optional<std::string> text =
             listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku, o.lineEnd);
-        if (!text && !rows.empty()) {
-            reporter.warning("the export layout code " + std::to_string(settings.prefN[4]) +
-                             " of the preferences is not 4, 6 or 14: nothing written (see --layout)");
-            return status;
-        }
         if (text && o.utf8Output) {
             bytes = std::move(*text);
         } else if (text) {
@@ -445,6 +450,9 @@ int run(const Options& o, RunIo& io) {
             reporter.error(std::string("cannot write the output: ") + std::strerror(err));
             status = kExitPartial;
         }
+    } else if (searched.failed > 0 && searched.read == 0) {
+        // Nothing could be read: the result of an earlier run stays.
+        reporter.error(o.output + ": not written, since no input could be read");
     } else {
         const WriteResult written = writeFileSafely(o.output, bytes);
         if (!written.ok) {

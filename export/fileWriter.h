@@ -27,11 +27,25 @@ struct WriteResult {
 };
 
 // Writes `data` as the whole content of `target` without ever leaving a
-// half-written file in its place: the bytes go to a temporary file in the same
-// folder, which is then renamed over the target. A target that exists and is
-// not a regular file (a device, a FIFO) is written directly instead; a FIFO
-// that no program reads fails at once (ENXIO) instead of waiting. On
-// failure the temporary file is removed and an existing target is untouched.
+// half-written file in its place.
+//
+// The bytes go to a new file in the same folder (unnamed where the file
+// system allows it), are flushed to disk, and the new file is renamed over
+// the target, which keeps its mode, owner and group. Where the replacement
+// could not keep them (another user's file, a file with other hard links, a
+// folder we may not write in) the target is rewritten in place instead: its
+// old content is kept in memory until the new content is on disk and put
+// back when the write fails.
+//
+// A symbolic link is written through, also one that names a file not yet
+// there. A target that exists and is not a regular file (a device, a FIFO) is
+// written directly and never waited for: a FIFO nobody reads is an error.
+// Hidden temporary files that an earlier, killed write left in the folder are
+// removed.
 WriteResult writeFileSafely(const std::filesystem::path& target, std::string_view data, FileOps* ops = nullptr);
+
+// The name pattern of the writer's temporary files: ".quillon-" followed by a
+// process id, "-" and six letters or digits. Short whatever the target's name.
+bool isWriterTempName(std::string_view name);
 
 } // namespace quillon

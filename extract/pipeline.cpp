@@ -98,9 +98,11 @@ FileRead readOpenFile(int fd, const struct stat& st, const JobContext& ctx) {
             }
             const ssize_t got = ::read(fd, r.bytes.data() + used, std::min(r.bytes.size() - used, kChunk));
             if (got < 0) {
-                if (errno == EINTR || errno == EAGAIN) {
+                if (errno == EINTR) {
                     continue;
                 }
+                // EAGAIN too: a file that has nothing now (/proc/kmsg) would
+                // be asked again for ever.
                 return failed(readErrorFor(errno), errno);
             }
             if (got == 0) {

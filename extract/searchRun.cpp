@@ -255,11 +255,13 @@ private:
 };
 
 // Where a piece may end in a buffer that holds no line end: after the last
-// control byte or space (ESC aside, which begins an escape sequence). No
-// address, reference, escape sequence or multibyte character holds such a
-// byte. 0 when there is none.
+// control byte or space. Not after ESC, which begins an escape sequence, nor
+// after the shift bytes SO and SI: ISO-2022-JP reads SI as nothing, so the
+// text on either side of it can form one address. No address, reference,
+// escape sequence or multibyte character holds such a byte. 0 when there is
+// none.
 std::size_t safeCut(std::string_view bytes) {
-    const auto isCut = [](unsigned char b) { return b <= 0x20 && b != 0x1B; };
+    const auto isCut = [](unsigned char b) { return b <= 0x20 && b != 0x1B && b != 0x0E && b != 0x0F; };
     std::size_t i = bytes.size();
     // Eight bytes at a time, from the end, past words without a byte below 0x21.
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
@@ -407,8 +409,12 @@ private:
             if (got >= 0) {
                 return got;
             }
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
-                stream = true;
+            if (errno == EINTR) {
+                continue;
+            }
+            // A stream with nothing yet is waited for; a file that has
+            // nothing now (/proc/kmsg) would be asked again for ever: an error.
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && stream) {
                 continue;
             }
             return -1;
@@ -590,7 +596,15 @@ private:
             if (!converter) {
                 seen = utf8Check::inspect(raw.view().substr(0, cut));
             }
-            if (guessing && seen.valid && !seen.hasEscape) {
+            // The shift bytes read differently in ISO-2022-JP (SO is invalid
+            // there, SI stands for nothing): like an escape, the encoding
+            // matters for them.
+            const auto hasShift = [&raw, cut] {
+                const std::string_view part = raw.view().substr(0, cut);
+                return std::memchr(part.data(), 0x0E, part.size()) != nullptr ||
+                       std::memchr(part.data(), 0x0F, part.size()) != nullptr;
+            };
+            if (guessing && seen.valid && !seen.hasEscape && !hasShift()) {
                 // Valid UTF-8 with 8-bit characters settles the guess.
                 guessing = !seen.hasHigh;
             } else if (guessing) {

@@ -692,7 +692,13 @@ void mainWindow::write() {
         const App& app = *win::App();
         const auto text = listWriter::buildExportText(AddressBox1.rows(), app.prefN[4], app.prefN[5], app.needYohaku);
         if (!text) {
-            return; // a layout code other than 4, 6 and 14 writes nothing
+            // A layout code other than 4, 6 and 14 (a damaged preferences file) writes nothing.
+            services().warning(
+                this, QStringLiteral("書き出しエラー"),
+                QStringLiteral("書き出しの形式 %1 は 4, 6, 14 のどれでもないため、書き出しませんでした。\n"
+                               "初期設定で書き出しの形式を選び直してください。")
+                    .arg(app.prefN[4]));
+            return;
         }
         const convModule::SjisResult sjis = convModule::convToSJIS(*text);
         const WriteResult result =

@@ -858,21 +858,102 @@ TEST_F(CliRunTest, PrefsNamingAnotherFileIsAUsageError) {
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(CliRunTest, UnknownLayoutCodeWritesNothingWithAWarning) {
+TEST_F(CliRunTest, UnknownLayoutCodeIsAnErrorEvenWhenQuiet) {
     file("a.txt", "aa@a.jp");
     Settings stored = storedSettings(true, 5, 10, false, "");
     PrefStore(path("config/Quillon")).settei(stored);
     file("out.txt", "kept");
-    CliRun r = run({"-o", path("out.txt").string(), path("a.txt").string()});
-    EXPECT_EQ(r.status, cli::kExitOk);
-    EXPECT_EQ(readFile(path("out.txt")), "kept");
-    EXPECT_NE(r.err.find("warning: the export layout code 5"), std::string::npos) << r.err;
-    r = run({"--quiet", path("a.txt").string()});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    for (const char* quiet : {"--no-dedupe", "--quiet"}) {
+        const CliRun r = run({quiet, "-o", path("out.txt").string(), path("a.txt").string()});
+        EXPECT_EQ(r.status, cli::kExitPartial);
+        EXPECT_EQ(readFile(path("out.txt")), "kept");
+        EXPECT_NE(r.err.find("the export layout code 5 of the preferences is not 4, 6 or 14"), std::string::npos)
+            << r.err;
+    }
     // --layout repairs it; tsv does not need it.
     EXPECT_EQ(run({"--layout", "line", path("a.txt").string()}).out, "aa@a.jp\r");
     EXPECT_EQ(run({"--format", "tsv", path("a.txt").string()}).out, tsvRow("aa@a.jp"));
+}
+
+// A run that could read no input at all leaves an earlier result alone; one
+// that read some writes what they gave.
+TEST_F(CliRunTest, FailedRunKeepsThePreviousOutput) {
+    file("a.txt", "aa@a.jp");
+    file("out.txt", "previous");
+    fs::create_directory(path("empty"));
+    for (const auto& inputs : std::vector<std::vector<std::string>>{{path("missing.txt").string()},
+                                                                    {path("missing.txt").string(), "/dev/null"}}) {
+        const CliRun r = run(plus({"--no-prefs", "-o", path("out.txt").string()}, inputs));
+        EXPECT_EQ(r.status, cli::kExitPartial);
+        EXPECT_EQ(readFile(path("out.txt")), "previous");
+        EXPECT_NE(r.err.find(path("missing.txt").string() + ": no such file or folder"), std::string::npos) << r.err;
+    }
+    CliRun r =
+        run({"--no-prefs", "-o", path("out.txt").string(), path("missing.txt").string(), path("a.txt").string()});
+    EXPECT_EQ(r.status, cli::kExitPartial);
+    EXPECT_EQ(readFile(path("out.txt")), "aa@a.jp\r");
+    EXPECT_NE(r.err.find(path("missing.txt").string() + ": no such file or folder"), std::string::npos) << r.err;
+    // An empty folder is read, and holds nothing.
+    r = run({"--no-prefs", "-o", path("out.txt").string(), path("empty").string()});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(readFile(path("out.txt")), "");
+}
+
+// Names reach the terminal with their control characters, invisible
+// characters and broken bytes escaped, in messages and the progress line.
+TEST_F(CliRunTest, HostileNamesAreEscaped) {
+    struct Case {
+        std::string name;
+        std::string shown;
+    };
+    const std::vector<Case> cases = {
+        {"title\x1b]0;owned\x07.txt", "title\\x1b]0;owned\\x07.txt"},
+        {"two\nquillon-extract: forged", "two\\nquillon-extract: forged"},
+        {"cr\rdel\x7f\t", "cr\\rdel\\x7f\\t"},
+        {"bad\xff\xc3(.txt", "bad\\xff\\xc3(.txt"},
+        {"c1\xc2\x9b"
+         "2J \xe2\x80\xae"
+         "evil",
+         "c1\\u009b2J \\u202eevil"},
+        {"back\\slash 日本語.txt", "back\\\\slash 日本語.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        std::ostringstream err;
+        cli::RunIo io;
+        io.err = &err;
+        io.outFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        io.progress = true;
+        io.columns = 400;
+        io.getenv = [](const char*) -> const char* { return nullptr; };
+        file(c.name, "aa@a.jp");
+        cli::Options o;
+        o.noPrefs = true;
+        o.inputs = {path(c.name).string(), path("no-" + c.name).string()};
+        EXPECT_EQ(cli::run(o, io), cli::kExitPartial);
+        ::close(io.outFd);
+        const std::string text = err.str();
+        EXPECT_NE(text.find(m_root.string() + "/" + c.shown), std::string::npos) << text;
+        EXPECT_NE(text.find(m_root.string() + "/no-" + c.shown + ": no such file or folder\n"), std::string::npos)
+            << text;
+        // The only controls are those of the progress line and the line ends
+        // of the messages.
+        std::string rest;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text.compare(i, 4, "\r\x1b[K") == 0) {
+                i += 3;
+            } else if (text.compare(i, 3, "\x1b[K") == 0) {
+                i += 2;
+            } else {
+                rest += text[i];
+            }
+        }
+        for (const char ch : rest) {
+            EXPECT_TRUE(ch == '\n' || ch == '\r' || static_cast<unsigned char>(ch) >= 0x20) << int(ch);
+            EXPECT_NE(ch, '\x7f');
+        }
+        EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 1) << rest;
+    }
 }
 
 TEST_F(CliRunTest, QuietKeepsErrorsButNotWarnings) {

@@ -1,4 +1,5 @@
 #include "app/prefStore.h"
+#include "export/fileWriter.h"
 #include "extract/convModule.h"
 
 #include "support/core_files.h"
@@ -6,12 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using quillon::Encoding;
@@ -243,19 +248,26 @@ INSTANTIATE_TEST_SUITE_P(Prefs, ShortFiles,
                                                "114\x01" +
                                                std::string(2, '\0'),
                                            "", true, false},
-                             // A length larger than the rest reads what is there.
+                             // A length larger than the rest is damage: no text,
+                             // and the flag after it is past the end.
                              ShortFileCase{"HugeLength",
                                            kCodes +
                                                "\x03"
                                                "114\x01" +
-                                               be32(0x7FFFFFFF) + "a@b.jp",
-                                           "a@b.jp", true, false},
+                                               be32(0x7FFFFFFF) + "a@b.jp\x01",
+                                           "", true, false},
                              ShortFileCase{"NegativeLength",
                                            kCodes +
                                                "\x03"
                                                "114\x01" +
-                                               be32(-2) + "a@b.jp",
-                                           "a@b.jp", true, false},
+                                               be32(-2) + "a@b.jp\x01",
+                                           "", true, false},
+                             ShortFileCase{"LengthOneTooLarge",
+                                           kCodes +
+                                               "\x03"
+                                               "114\x01" +
+                                               be32(8) + "a@b.jp\x01",
+                                           "", true, false},
                              ShortFileCase{"ZeroLengthThenFlag",
                                            kCodes +
                                                "\x03"
@@ -283,8 +295,8 @@ INSTANTIATE_TEST_SUITE_P(Prefs, ShortFiles,
                          [](const auto& p) { return std::string(p.param.name); });
 
 // A full file cut at every length reads without harm: each field that is
-// wholly there is read, each that is not gives 0, false or empty text, and a
-// cut filter text gives the part that is there.
+// wholly there is read, each that is not (a cut filter text included) gives
+// 0, false or empty text.
 TEST_F(Prefs, FileCutAtEveryOffset) {
     const std::string filter = "日本語,***@ex.jp";
     const std::string full = currentForm(codes(3, 9, 4, 6, 70000, -2), true, filter, true);
@@ -312,12 +324,7 @@ TEST_F(Prefs, FileCutAtEveryOffset) {
             continue;
         }
         EXPECT_EQ(s.inList, cut >= 19);
-        std::string text;
-        if (cut > textStart) {
-            text = quillon::convModule::convToUTF8(full.substr(textStart, std::min(cut, textEnd) - textStart),
-                                                   Encoding::UTF8)
-                       .text;
-        }
+        const std::string text = cut >= textEnd ? filter : "";
         EXPECT_EQ(s.filterString, text);
         EXPECT_EQ(s.needYohaku, cut > textEnd);
         // The filter lists follow the text that was read.
@@ -429,6 +436,119 @@ TEST_F(Prefs, ReadOnlyFileIsStillRead) {
     EXPECT_FALSE(store.settei(s));
     EXPECT_NE(store.lastError(), "");
     EXPECT_EQ(store.lastErrorNumber(), EACCES); // the reason of the open, not of the write
+}
+
+// Saves that fail or are cut short leave the stored settings as they were;
+// whatever a reader sees is a whole save.
+TEST_F(Prefs, FailedSaveLeavesTheOldFileWhole) {
+    struct Faulty : quillon::FileOps {
+        long budget = 0; // bytes written before the disk is full
+        long write(int fd, const void* data, unsigned long size) override {
+            if (budget <= 0) {
+                errno = ENOSPC;
+                return -1;
+            }
+            const long n = FileOps::write(fd, data, std::min<unsigned long>(size, static_cast<unsigned long>(budget)));
+            budget -= n;
+            return n;
+        }
+    };
+    const std::string old = currentForm(codes(3, 9, 8, 14, 10, 0), false, std::string(3990, 'f'), true);
+    for (long budget : {0L, 1L, 4073L}) {
+        SCOPED_TRACE(budget);
+        store(old);
+        Faulty faulty;
+        faulty.budget = budget;
+        PrefStore store(m_folder);
+        store.setFileOps(&faulty);
+        Settings s;
+        store.Open(s);
+        s.filterString = std::string(11989, 'n');
+        s.needYohaku = false;
+        EXPECT_FALSE(store.settei(s));
+        EXPECT_NE(store.lastError(), "");
+        EXPECT_EQ(readAll(file()), old);
+        EXPECT_EQ(std::vector<std::string>{PrefStore::kFileName}, [&] {
+            std::vector<std::string> names;
+            for (const auto& e : fs::directory_iterator(m_folder)) {
+                names.push_back(e.path().filename().string());
+            }
+            return names;
+        }());
+    }
+}
+
+// Two windows saving at once while a third reads: every read finds one whole
+// save, never the start of one and the rest of another.
+TEST_F(Prefs, ConcurrentSavesAreNeverTorn) {
+    Settings initial;
+    PrefStore(m_folder).init(initial);
+    std::atomic<bool> saving{true};
+    const auto saver = [this](char letter) {
+        PrefStore store(m_folder);
+        Settings s;
+        s.filterString = std::string(200000, letter);
+        for (int i = 0; i < 15; ++i) {
+            s.needYohaku = i % 2 == 0;
+            store.settei(s);
+        }
+    };
+    std::thread a(saver, 'a');
+    std::thread b(saver, 'b');
+    std::thread stopper([&] {
+        a.join();
+        b.join();
+        saving = false;
+    });
+    int reads = 0;
+    while (saving || reads == 0) {
+        PrefStore store(m_folder);
+        Settings s;
+        store.yomikomi(s);
+        ++reads;
+        if (s.filterString.empty()) {
+            continue; // the defaults, before the first save
+        }
+        ASSERT_EQ(s.filterString.size(), 200000u);
+        ASSERT_EQ(s.filterString.find_first_not_of(s.filterString[0]), std::string::npos);
+    }
+    stopper.join();
+}
+
+// Odd things at the place of the file, and length fields that promise more
+// than any stored text: the start neither waits nor reads them.
+TEST_F(Prefs, OddFilesAreRefusedAtOnce) {
+    const auto started = std::chrono::steady_clock::now();
+    {
+        fs::create_directories(m_folder);
+        ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+        PrefStore store(m_folder);
+        Settings s;
+        s.filterString = "kept";
+        store.Open(s);
+        expectDefaults(s);
+        EXPECT_NE(store.lastError(), "");
+        EXPECT_FALSE(store.settei(s));
+        EXPECT_TRUE(fs::is_fifo(file()));
+        fs::remove(file());
+    }
+    // A sparse file far larger than its text: one length past its end, one
+    // within it but beyond what a save would ever store.
+    for (const std::uint32_t length : {0x7FFFFFFFu, 0x5000000u}) {
+        SCOPED_TRACE(length);
+        store(kCodes +
+              "\x03"
+              "114\x01" +
+              be32(length));
+        fs::resize_file(file(), std::uintmax_t{96} << 20);
+        PrefStore store(m_folder);
+        Settings s = before();
+        store.Open(s);
+        EXPECT_EQ(s.filterString, "");
+        EXPECT_FALSE(s.needYohaku);
+        EXPECT_EQ(s.prefN[4], 14);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
 } // namespace

@@ -82,6 +82,8 @@ const std::vector<std::string>& pieces() {
         "\x82\xA0",
         "\xA4\xA2",
         "\x1B$B$\"\x1B(B",
+        "\x0E",
+        "\x0F",
         ",",
         "<",
         ">",

@@ -166,6 +166,12 @@ TEST(Utf8Check, EachFaultAtEveryOffsetIsFoundExactly) {
         }
         // Valid texts of every length up to past two blocks, cut at a
         // character boundary: valid; with the last character cut: invalid.
+        // The empty view points nowhere.
+        for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
+            ASSERT_TRUE(u8::inspect(std::string_view(), path).valid);
+            ASSERT_FALSE(u8::inspect(std::string_view(), path).hasAmpersand);
+            ASSERT_EQ(u8::firstInvalid(std::string_view(), path), 0u);
+        }
         for (std::size_t len = 0; len < 200; ++len) {
             const std::string text = base.substr(0, len / fill.size() * fill.size());
             for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {

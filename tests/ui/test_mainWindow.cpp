@@ -548,9 +548,13 @@ private slots:
         App& app = *quillon::win::App();
         app.prefN[4] = 5;
         const QString path = m_dir->filePath(QStringLiteral("none.txt"));
+        QVERIFY(fake.warnings.isEmpty());
         fake.saveAnswers << path;
         w.write();
         QVERIFY(!QFile::exists(path));
+        // ... and says so, naming the value.
+        QCOMPARE(fake.warnings.size(), 1);
+        QVERIFY2(fake.warnings.front().contains(QStringLiteral("形式 5 ")), qPrintable(fake.warnings.front()));
         app.prefN[4] = 4;
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
     }

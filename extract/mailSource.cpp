@@ -212,7 +212,7 @@ bool iconvToUtf8(std::string_view bytes, const char* charset, std::string& out, 
     }
     char* in = const_cast<char*>(bytes.data());
     std::size_t inLeft = bytes.size();
-    std::array<char, 16384> buffer; // NOLINT: filled by iconv before it is read
+    std::array<char, 16384> buffer; // left uninitialised: iconv fills what is read
     while (true) {
         char* outPtr = buffer.data();
         std::size_t outLeft = buffer.size();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace quillon::textCodec {
@@ -48,7 +49,7 @@ private:
 
 // One run of UTF-8 text to CP932, appended to `buf`; one "?" for each
 // character with no CP932 form and for each invalid sequence.
-void sjisRun(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
+void sjisConvert(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
     char* inPtr = const_cast<char*>(utf8.data());
     std::size_t inLeft = utf8.size();
     while (inLeft > 0) {
@@ -74,6 +75,73 @@ void sjisRun(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& rep
         }
         inPtr += len;
         inLeft -= len;
+    }
+}
+
+// Whether every ASCII byte reads as itself in CP932, asked of the converter
+// once.
+bool asciiSameInCp932() {
+    static const bool same = [] {
+        Iconv cd(kCp932, "UTF-8");
+        if (!cd.ok()) {
+            return false;
+        }
+        std::string ascii(128, '\0');
+        for (std::size_t b = 0; b < ascii.size(); ++b) {
+            ascii[b] = static_cast<char>(b);
+        }
+        std::string out;
+        std::size_t replaced = 0;
+        {
+            OutBuffer buf(out);
+            buf.reserveMore(ascii.size() + 16);
+            sjisConvert(cd.get(), ascii, buf, replaced);
+        }
+        return replaced == 0 && out == ascii;
+    }();
+    return same;
+}
+
+// The length of the ASCII run at the start of a text.
+std::size_t asciiRun(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if ((word & 0x8080808080808080ULL) != 0) {
+            break;
+        }
+    }
+    while (i < n && p[i] < 0x80) {
+        ++i;
+    }
+    return i;
+}
+
+// Converts UTF-8 to CP932. ASCII runs are copied as they are, and only the
+// runs of bytes 0x80 and above between them go through the converter: a UTF-8
+// character, or an invalid sequence, never spans an ASCII byte, so the
+// converter sees the same characters and errors as in one call over the text.
+void sjisRun(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
+    if (!asciiSameInCp932()) {
+        sjisConvert(cd, utf8, buf, replaced);
+        return;
+    }
+    buf.reserveMore(utf8.size() + 16);
+    while (!utf8.empty()) {
+        const std::size_t ascii = asciiRun(utf8);
+        buf.append(utf8.substr(0, ascii));
+        utf8.remove_prefix(ascii);
+        std::size_t other = 0;
+        while (other < utf8.size() && static_cast<unsigned char>(utf8[other]) >= 0x80) {
+            ++other;
+        }
+        if (other > 0) {
+            sjisConvert(cd, utf8.substr(0, other), buf, replaced);
+            utf8.remove_prefix(other);
+        }
     }
 }
 

@@ -11,48 +11,44 @@
 namespace {
 
 using quillon::AddressRow;
+using quillon::RowList;
 namespace listOps = quillon::listOps;
 
 constexpr std::size_t kRows = 1000000;
 
 // A million rows: 70% distinct addresses over 20,000 domains, 30% repeats of
 // earlier ones with their letter case changed at random.
-const std::vector<AddressRow>& sampleRows() {
-    static const std::vector<AddressRow> rows = [] {
+const RowList& sampleRows() {
+    static const RowList rows = [] {
         static const char* const kEndings[] = {"jp", "com", "net", "co.uk", "info", "xyz", "org", "de"};
         std::mt19937 rng(12345);
         std::uniform_real_distribution<double> chance(0.0, 1.0);
-        std::vector<AddressRow> out;
-        out.reserve(kRows);
+        RowList out;
         std::vector<std::size_t> distinct;
         for (std::size_t i = 0; i < kRows; ++i) {
-            AddressRow row;
+            std::string address;
             if (!distinct.empty() && chance(rng) < 0.3) {
-                std::string address = out[distinct[rng() % distinct.size()]].cells[1];
+                address = out[distinct[rng() % distinct.size()]].address();
                 for (auto& c : address) {
                     if (chance(rng) < 0.3) {
                         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
                     }
                 }
-                row.cells[1] = std::move(address);
             } else {
                 const std::size_t d = rng() % 20000;
                 std::string domain = "mail";
                 domain += std::to_string(d);
                 domain += ".example.";
                 domain += kEndings[d % 8];
-                std::string address = "user";
+                address = "user";
                 address += std::to_string(i);
                 address += '.';
                 address += std::to_string(rng() % 1000);
                 address += '@';
                 address += domain;
-                row.cells[1] = std::move(address);
                 distinct.push_back(out.size());
             }
-            const std::string& a = row.cells[1];
-            row.cells[2] = a.substr(a.find('@') + 1);
-            out.push_back(std::move(row));
+            out.emplace_back(address);
         }
         return out;
     }();
@@ -65,13 +61,13 @@ template <typename Op> void runOnCopies(benchmark::State& state, Op op, bool che
     const auto& source = sampleRows();
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<AddressRow> rows = source;
+        RowList rows = source;
         for (std::size_t i = 0; checkHalf && i < rows.size(); i += 2) {
             rows[i].checked = true;
         }
         state.ResumeTiming();
         op(rows);
-        benchmark::DoNotOptimize(rows.data());
+        benchmark::DoNotOptimize(rows.size());
         state.PauseTiming();
         rows = {}; // freeing the copy is not part of the operation
         state.ResumeTiming();
@@ -79,18 +75,17 @@ template <typename Op> void runOnCopies(benchmark::State& state, Op op, bool che
 }
 
 void BM_DeleteByColumn(benchmark::State& state) {
-    runOnCopies(state, [](std::vector<AddressRow>& rows) { listOps::deleteByColumn(rows, 1); });
+    runOnCopies(state, [](RowList& rows) { listOps::deleteByColumn(rows, 1); });
 }
 BENCHMARK(BM_DeleteByColumn)->Unit(benchmark::kMillisecond);
 
 void BM_SortByDomain(benchmark::State& state) {
-    runOnCopies(state, [](std::vector<AddressRow>& rows) { listOps::sortByColumn(rows, 2); });
+    runOnCopies(state, [](RowList& rows) { listOps::sortByColumn(rows, 2); });
 }
 BENCHMARK(BM_SortByDomain)->Unit(benchmark::kMillisecond);
 
 void BM_CheckAddress(benchmark::State& state) {
-    runOnCopies(
-        state, [](std::vector<AddressRow>& rows) { listOps::checkAddress(rows, listOps::correctAddDefaults(), true); });
+    runOnCopies(state, [](RowList& rows) { listOps::checkAddress(rows, listOps::correctAddDefaults(), true); });
 }
 BENCHMARK(BM_CheckAddress)->Unit(benchmark::kMillisecond);
 
@@ -99,7 +94,7 @@ void BM_CheckByAddresses(benchmark::State& state) {
     const auto& source = sampleRows();
     std::vector<std::string> filter{std::string()};
     for (std::size_t i = 0; i < 5000; ++i) {
-        std::string entry = source[i * 97].cells[1];
+        std::string entry(source[i * 97].address());
         for (auto& c : entry) {
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
@@ -107,13 +102,13 @@ void BM_CheckByAddresses(benchmark::State& state) {
         filter.push_back("nobody" + std::to_string(i) + "@nowhere.example");
     }
     const bool mark = state.range(0) != 0;
-    runOnCopies(state, [&](std::vector<AddressRow>& rows) { listOps::checkByAddresses(rows, filter, 1, 1, mark); });
+    runOnCopies(state, [&](RowList& rows) { listOps::checkByAddresses(rows, filter, 1, 1, mark); });
 }
 BENCHMARK(BM_CheckByAddresses)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_DeleteChecksHalf(benchmark::State& state) {
     runOnCopies(
-        state, [](std::vector<AddressRow>& rows) { listOps::deleteChecks(rows); }, true);
+        state, [](RowList& rows) { listOps::deleteChecks(rows); }, true);
 }
 BENCHMARK(BM_DeleteChecksHalf)->Unit(benchmark::kMillisecond);
 

@@ -24,7 +24,10 @@ the same bytes on every machine. The files:
   line-addr.txt       the same with an address at its end
   addresses.txt       one address a line, 30% of them repeating an earlier one
                       in another letter case
-  folder/             prose.txt cut at line ends into 10,000 files
+  folder-5k/          prose.txt cut at line ends into files of about 5 KB
+                      (10,000 files in full size)
+  folder-500/         prose.txt cut at line ends into files of about 0.5 KB
+                      (100,000 files in full size)
 """
 
 import argparse
@@ -37,14 +40,15 @@ MB = 1000 * 1000
 SIZES = {
     # name: (prose, japanese, mail, addresses, references page)
     "small": dict(prose=10 * MB, ja=10 * MB, mail=10 * MB, addresses=100_000),
-    "full": dict(prose=100 * MB, ja=100 * MB, mail=100 * MB, addresses=1_000_000),
+    "full": dict(prose=50 * MB, ja=50 * MB, mail=100 * MB, addresses=1_000_000),
 }
-# The page, the long lines and the folder's file count are the same in both
-# sizes: they are cheap, and their targets are stated for these sizes.
+# The page and the long lines are the same in both sizes: they are cheap, and
+# their targets are stated for these sizes. The folders hold files of these
+# sizes, as many as the prose fills.
 REFS_PAGE = 20 * MB
 REFS_COUNT = 200_000
 LONG_LINE = 20 * MB
-FOLDER_FILES = 10_000
+FOLDER_FILE_SIZES = {"folder-5k": 5000, "folder-500": 500}
 
 WORDS = (
     "the of and to in is for on with that by this from at as are be or an it not have was were will can "
@@ -299,8 +303,8 @@ def split_into_files(text, folder, count):
             end = data.find(b"\n", max(start, (i + 1) * per)) + 1
             if end == 0:
                 end = len(data)
-        # Five digits and a sorted walk keep the files in the order of the text.
-        with open(os.path.join(folder, "f%05d.txt" % i), "wb") as f:
+        # Six digits and a sorted walk keep the files in the order of the text.
+        with open(os.path.join(folder, "f%06d.txt" % i), "wb") as f:
             f.write(data[start:end])
         start = end
 
@@ -319,7 +323,9 @@ def main():
     en_pool = english_pool(rng, 4000)
     text = prose(rng, en_pool, sz["prose"], " ", ("<{}>", "{}", "mailto:{}", "({})", "{},", "\"{}\""))
     write(os.path.join(out, "prose.txt"), text)
-    split_into_files(text, os.path.join(out, "folder"), FOLDER_FILES)
+    size = len(text.encode("utf-8"))
+    for name, per_file in FOLDER_FILE_SIZES.items():
+        split_into_files(text, os.path.join(out, name), max(1, size // per_file))
     del text
 
     ja_pool = japanese_pool(rng, 4000)

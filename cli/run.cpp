@@ -234,13 +234,21 @@ public:
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
         m_reporter.startSource(path);
-        m_source = m_box.sourceIndex(path);
-        m_path = path;
+        // The source gets its index with its first address: most files of a
+        // large folder hold none, and naming them all would cost a table
+        // entry each. (The path lives until the search ends.)
+        m_sourcePath = &path;
+        m_part.clear();
+        m_source = 0;
     }
     void partStarted(std::size_t, const std::string& label) override {
-        m_source = m_box.sourceIndex(m_path + " (" + label + ")");
+        m_part = label;
+        m_source = 0;
     }
     void addressFound(std::string_view address, std::size_t) override {
+        if (m_source == 0 && m_sourcePath != nullptr) {
+            m_source = m_box.sourceIndex(m_part.empty() ? *m_sourcePath : *m_sourcePath + " (" + m_part + ")");
+        }
         m_found.push_back(addressBox::rowFor(address, m_source));
         if (m_found.size() >= kBatch) {
             m_box.AddRows(std::move(m_found));
@@ -271,22 +279,23 @@ private:
     static constexpr std::size_t kBatch = 4096;
     Reporter& m_reporter;
     addressBox m_box;
-    std::vector<AddressRow> m_found;
+    RowList m_found;
     std::uint32_t m_source = 0;
-    std::string m_path; // the source being read
+    const std::string* m_sourcePath = nullptr;
+    std::string m_part; // the message of an mbox being read, or empty
     int m_failures = 0;
 };
 
 // The rows as tab-separated lines: check, address, domain, and with
 // `withSource` the source each was first found in.
-std::string tsvText(const std::vector<AddressRow>& rows, const addressBox& box, bool withSource) {
+std::string tsvText(const RowList& rows, const addressBox& box, bool withSource) {
     std::string out;
     for (const AddressRow& row : rows) {
         out += row.checked ? '1' : '0';
         out += '\t';
-        out += row.cells[1];
+        out += row.address();
         out += '\t';
-        out += row.cells[2];
+        out += row.domain();
         if (withSource) {
             out += '\t';
             out += box.sourceName(row.source);
@@ -418,7 +427,7 @@ int run(const Options& o, RunIo& io) {
     const pipeline::SearchReport searched = pipeline::runSearch(sources, options, extraction);
     int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
 
-    std::vector<AddressRow> rows = extraction.box().takeRows();
+    RowList rows = extraction.box().takeRows();
     reporter.phase("post-processing " + std::to_string(rows.size()) + " addresses");
     postSteps::postProcess(rows, settings, false, extraction.box().correctAdd);
     reporter.wipe();
@@ -429,6 +438,7 @@ int run(const Options& o, RunIo& io) {
     } else {
         std::optional<std::string> text =
             listWriter::buildExportText(rows, settings.prefN[4], settings.prefN[5], settings.needYohaku, o.lineEnd);
+        RowList().swap(rows); // the rows' memory is free for the conversion below
         if (text && o.utf8Output) {
             bytes = std::move(*text);
         } else if (text) {
@@ -441,7 +451,7 @@ int run(const Options& o, RunIo& io) {
             bytes = std::move(sjis.bytes);
         }
     }
-    std::vector<AddressRow>().swap(rows);
+    RowList().swap(rows);
 
     if (o.output.empty() || o.output == "-") {
         const int err = writeAll(io.outFd, bytes);

@@ -5,10 +5,10 @@ namespace quillon::listWriter {
 namespace {
 
 std::string_view address(const AddressRow& row) {
-    return row.cells[1];
+    return row.address();
 }
 
-std::size_t addressBytes(const std::vector<AddressRow>& rows) {
+std::size_t addressBytes(const RowList& rows) {
     std::size_t bytes = 0;
     for (const auto& row : rows) {
         bytes += address(row).size();
@@ -18,7 +18,7 @@ std::size_t addressBytes(const std::vector<AddressRow>& rows) {
 
 } // namespace
 
-std::string writeAsLine(const std::vector<AddressRow>& rows, std::string_view lineEnd) {
+std::string writeAsLine(const RowList& rows, std::string_view lineEnd) {
     std::string text;
     text.reserve(addressBytes(rows) + rows.size() * lineEnd.size());
     for (const auto& row : rows) {
@@ -28,7 +28,7 @@ std::string writeAsLine(const std::vector<AddressRow>& rows, std::string_view li
     return text;
 }
 
-std::string writeAsComma(const std::vector<AddressRow>& rows) {
+std::string writeAsComma(const RowList& rows) {
     std::string text;
     text.reserve(addressBytes(rows) + rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -40,8 +40,7 @@ std::string writeAsComma(const std::vector<AddressRow>& rows) {
     return text;
 }
 
-std::string writeAsLineComma(const std::vector<AddressRow>& rows, std::int32_t n, bool needYohaku,
-                             std::string_view lineEnd) {
+std::string writeAsLineComma(const RowList& rows, std::int32_t n, bool needYohaku, std::string_view lineEnd) {
     // Lines of n addresses in order; the last line (which holds the last row,
     // possibly alone) has no line end. n below 1 would never fill a line.
     const std::size_t perLine = n < 1 ? 1 : static_cast<std::size_t>(n);
@@ -64,7 +63,7 @@ std::string writeAsLineComma(const std::vector<AddressRow>& rows, std::int32_t n
     return text;
 }
 
-std::optional<std::string> buildExportText(const std::vector<AddressRow>& rows, std::int32_t layoutCode, std::int32_t n,
+std::optional<std::string> buildExportText(const RowList& rows, std::int32_t layoutCode, std::int32_t n,
                                            bool needYohaku, std::string_view lineEnd) {
     if (rows.empty()) {
         return std::nullopt;

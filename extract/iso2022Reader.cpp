@@ -3,6 +3,7 @@
 #include "extract/convDetail.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <utility>
 
@@ -200,7 +201,7 @@ private:
     // does not hold goes the common way, through the pending bytes. Returns
     // where the run ends.
     std::size_t jis0208Run(const unsigned char* p, std::size_t i, std::size_t n) {
-        const DecodeTable& t = cp932Table();
+        const JisTable& t = jisTable();
         std::size_t end = i;
         while (end + 1 < n && end - i < kPendingLimit && isJisByte(p[end]) && isJisByte(p[end + 1])) {
             end += 2;
@@ -216,8 +217,7 @@ private:
             const std::size_t stop = std::min(end, k + 2 * kPairs);
             char* dst = buffer;
             while (k < stop) {
-                const auto [s1, s2] = toSjis(p[k], p[k + 1]);
-                const std::uint32_t e = t.pair[s1 << 8 | s2];
+                const std::uint32_t e = t[(p[k] - 0x21u) * 94u + (p[k + 1] - 0x21u)];
                 if (e == 0) {
                     break;
                 }
@@ -231,6 +231,25 @@ private:
             }
         }
         return end;
+    }
+
+    // The entries of the Shift_JIS table for the 94 x 94 row and cell pairs
+    // of JIS X 0208, in that order: one small table read straight, instead of
+    // a conversion to Shift_JIS and a read of the large table for each pair.
+    using JisTable = std::array<std::uint32_t, 94 * 94>;
+    static const JisTable& jisTable() {
+        static const JisTable table = [] {
+            JisTable t{};
+            const DecodeTable& sjis = cp932Table();
+            for (unsigned j1 = 0x21; j1 <= 0x7E; ++j1) {
+                for (unsigned j2 = 0x21; j2 <= 0x7E; ++j2) {
+                    const auto [s1, s2] = toSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2));
+                    t[(j1 - 0x21) * 94 + (j2 - 0x21)] = sjis.pair[s1 << 8 | s2];
+                }
+            }
+            return t;
+        }();
+        return table;
     }
 
     // Row and cell of JIS X 0208 (each 0x21 to 0x7E) to the Shift_JIS pair.

@@ -190,19 +190,16 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
         const fs::path& entry = dirEntry.path();
         std::error_code ec;
         // The type the folder listing gave, where it gave one and the entry is
-        // no link: a call to the system less for each file.
-        fs::file_type type = dirEntry.symlink_status(ec).type();
-        if (ec || type == fs::file_type::symlink || type == fs::file_type::none || type == fs::file_type::unknown ||
-            type == fs::file_type::not_found) {
-            ec.clear();
-            type = fs::status(entry, ec).type(); // follows links
-            if (ec) {
-                continue; // a dangling link or an entry that vanished
-            }
+        // no link: no call to the system for a file. (symlink_status() would
+        // ask the system every time.) A link, or a listing without types, is
+        // asked about, following links.
+        const bool directory = dirEntry.is_directory(ec);
+        if (ec) {
+            continue; // a dangling link or an entry that vanished
         }
-        if (type == fs::file_type::directory) {
+        if (directory) {
             enter(entry);
-        } else if (type == fs::file_type::regular) {
+        } else if (dirEntry.is_regular_file(ec) && !ec) {
             onFile(entry);
         }
         ctx.yieldNow();

@@ -305,6 +305,9 @@ class Reader {
 public:
     Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool)
         : m_items(items), m_options(options), m_out(out), m_pool(pool) {}
+    ~Reader() { closeFolder(); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     void run() {
         for (std::size_t i = 0; i < m_items.size(); ++i) {
@@ -360,7 +363,8 @@ private:
                 [&](char* to, std::size_t room) { return readSome(source.fd, to, room, true); }, true);
         }
         // O_NONBLOCK: opening a FIFO without a writer must not hang.
-        const int fd = ::open(item.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        constexpr int kFlags = O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
+        const int fd = item.fromFolder ? openInFolder(item.path, kFlags) : ::open(item.path.c_str(), kFlags);
         if (fd < 0) {
             report.systemError = errno;
             report.error = readErrorFor(errno);
@@ -827,11 +831,40 @@ private:
         return handedOn && !stopped();
     }
 
+    // Opens a file that a folder walk found through its folder, which is kept
+    // open while the walk's files follow one another in it: the system then
+    // looks up one name instead of the whole path.
+    int openInFolder(const std::string& path, int flags) {
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0) {
+            return ::open(path.c_str(), flags);
+        }
+        const std::string_view folder(path.data(), slash);
+        if (m_folderFd < 0 || folder != m_folder) {
+            closeFolder();
+            m_folderFd = ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (m_folderFd < 0) {
+                return ::open(path.c_str(), flags);
+            }
+            m_folder.assign(folder);
+        }
+        return ::openat(m_folderFd, path.c_str() + slash + 1, flags);
+    }
+    void closeFolder() {
+        if (m_folderFd >= 0) {
+            ::close(m_folderFd);
+        }
+        m_folderFd = -1;
+        m_folder.clear();
+    }
+
     const std::vector<Item>& m_items;
     const SearchOptions& m_options;
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
     bool m_started = false;
+    int m_folderFd = -1;
+    std::string m_folder; // the folder m_folderFd was opened for
 };
 
 } // namespace

@@ -33,27 +33,28 @@ void addressBox::Open() {
 }
 
 void addressBox::addAddress(std::string_view address, std::int32_t column) {
-    AddressRow newRow;
+    if (column == 1) {
+        AddRow(AddressRow(address));
+        return;
+    }
+    std::string_view cells[kColumns];
     if (column >= 0 && column < kColumns) {
-        newRow.cells[static_cast<std::size_t>(column)] = address;
+        cells[column] = address;
     }
     if (column + 1 >= 0 && column + 1 < kColumns) {
-        newRow.cells[static_cast<std::size_t>(column + 1)] = atField(address, 2);
+        cells[column + 1] = atField(address, 2);
     }
-    AddRow(std::move(newRow));
+    AddRow(AddressRow(cells[0], cells[1], cells[2]));
 }
 
 AddressRow addressBox::rowFor(std::string_view address, std::uint32_t source) {
-    AddressRow row;
-    row.cells[1] = address;
-    row.cells[2] = atField(address, 2);
+    AddressRow row(address);
     row.source = source;
     return row;
 }
 
 void addressBox::addAddresses(const std::vector<std::string>& addresses) {
-    std::vector<AddressRow> newRows;
-    newRows.reserve(addresses.size());
+    RowList newRows;
     for (const std::string& address : addresses) {
         newRows.push_back(rowFor(address));
     }
@@ -109,7 +110,7 @@ void addressBox::deleteChecks(const JobContext& ctx) {
     if (!anyChecked) {
         return;
     }
-    resetRows([&ctx](std::vector<AddressRow>& rows) { listOps::deleteChecks(rows, ctx); });
+    resetRows([&ctx](RowList& rows) { listOps::deleteChecks(rows, ctx); });
 }
 
 } // namespace quillon

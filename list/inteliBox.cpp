@@ -4,33 +4,27 @@
 
 #include "list/listOps.h"
 
-#include <tuple>
 #include <utility>
 
 namespace quillon {
 
 namespace {
 
-const std::string& emptyText() {
-    static const std::string empty;
-    return empty;
-}
-
 bool validColumn(int column) {
-    return column >= 0 && column < static_cast<int>(std::tuple_size_v<decltype(AddressRow::cells)>);
+    return column >= 0 && column < 3;
 }
 
 } // namespace
 
-const std::string& inteliBox::Cell(std::int64_t r, int column) const {
-    return validColumn(column) ? row(r).cells[static_cast<std::size_t>(column)] : emptyText();
+std::string inteliBox::Cell(std::int64_t r, int column) const {
+    return std::string(row(r).cell(column));
 }
 
-void inteliBox::setCell(std::int64_t r, int column, std::string text) {
+void inteliBox::setCell(std::int64_t r, int column, std::string_view text) {
     if (!validColumn(column)) {
         return;
     }
-    m_rows[static_cast<std::size_t>(r)].cells[static_cast<std::size_t>(column)] = std::move(text);
+    m_rows[static_cast<std::size_t>(r)].setCell(column, text);
     if (m_observer != nullptr) {
         m_observer->rowsChanged(r, r);
     }
@@ -75,7 +69,7 @@ void inteliBox::AddRow(AddressRow newRow) {
     }
 }
 
-void inteliBox::AddRows(std::vector<AddressRow> newRows) {
+void inteliBox::AddRows(RowList newRows) {
     if (newRows.empty()) {
         return;
     }
@@ -83,22 +77,18 @@ void inteliBox::AddRows(std::vector<AddressRow> newRows) {
     if (m_observer != nullptr) {
         m_observer->rowsAboutToAppend(first, first + static_cast<std::int64_t>(newRows.size()) - 1);
     }
-    if (m_rows.empty()) {
-        m_rows = std::move(newRows);
-    } else {
-        m_rows.insert(m_rows.end(), std::make_move_iterator(newRows.begin()), std::make_move_iterator(newRows.end()));
-    }
+    m_rows.append(std::move(newRows));
     if (m_observer != nullptr) {
         m_observer->rowsAppended();
     }
 }
 
 void inteliBox::RemoveRow(std::int64_t r) {
-    resetRows([r](std::vector<AddressRow>& rows) { rows.erase(rows.begin() + r); });
+    resetRows([r](RowList& rows) { rows.erase(static_cast<std::size_t>(r), static_cast<std::size_t>(r) + 1); });
 }
 
 void inteliBox::DeleteAllRows() {
-    resetRows([](std::vector<AddressRow>& rows) { rows.clear(); });
+    resetRows([](RowList& rows) { rows.clear(); });
 }
 
 void inteliBox::setScrollPosition(std::int64_t r) {
@@ -118,17 +108,17 @@ void inteliBox::setEnabled(bool enabled) {
     }
 }
 
-std::vector<AddressRow> inteliBox::takeRows() {
-    std::vector<AddressRow> taken;
-    resetRows([&taken](std::vector<AddressRow>& mine) { taken = std::exchange(mine, {}); });
+RowList inteliBox::takeRows() {
+    RowList taken;
+    resetRows([&taken](RowList& mine) { taken = std::exchange(mine, {}); });
     return taken;
 }
 
-void inteliBox::putRows(std::vector<AddressRow> rows) {
-    resetRows([&rows](std::vector<AddressRow>& mine) { mine = std::move(rows); });
+void inteliBox::putRows(RowList rows) {
+    resetRows([&rows](RowList& mine) { mine = std::move(rows); });
 }
 
-void inteliBox::resetRows(const std::function<void(std::vector<AddressRow>&)>& change) {
+void inteliBox::resetRows(const std::function<void(RowList&)>& change) {
     if (m_observer != nullptr) {
         m_observer->listAboutToReset();
     }
@@ -144,7 +134,7 @@ void inteliBox::sortByColumn(std::int32_t column, const JobContext& ctx) {
     }
     JobContext yieldOnly;
     yieldOnly.yield = ctx.yield;
-    resetRows([&](std::vector<AddressRow>& rows) { listOps::sortByColumn(rows, column, yieldOnly); });
+    resetRows([&](RowList& rows) { listOps::sortByColumn(rows, column, yieldOnly); });
 }
 
 void inteliBox::deleteByColumn(std::int32_t column, const JobContext& ctx) {
@@ -164,7 +154,7 @@ void inteliBox::deleteByColumn(std::int32_t column, const JobContext& ctx) {
         }
     };
     bool stopped = false;
-    resetRows([&](std::vector<AddressRow>& rows) { stopped = listOps::deleteByColumn(rows, column, own); });
+    resetRows([&](RowList& rows) { stopped = listOps::deleteByColumn(rows, column, own); });
     if (deleteDone) {
         deleteDone(stopped);
     }
@@ -193,9 +183,7 @@ void inteliBox::checkByAddress(std::string_view entry, std::int32_t column, std:
             m_observer->rowsChanged(0, ListCount() - 1);
         }
     } else {
-        resetRows([&](std::vector<AddressRow>& rows) {
-            listOps::checkByAddress(rows, entry, column, mode, false, yieldOnly);
-        });
+        resetRows([&](RowList& rows) { listOps::checkByAddress(rows, entry, column, mode, false, yieldOnly); });
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/jobContext.h"
-#include "list/addressRow.h"
+#include "list/rowList.h"
 
 #include <atomic>
 #include <cstdint>
@@ -46,9 +46,10 @@ public:
     // Basic list operations.
     std::int64_t ListCount() const { return static_cast<std::int64_t>(m_rows.size()); }
     const AddressRow& row(std::int64_t r) const { return m_rows[static_cast<std::size_t>(r)]; }
-    const std::vector<AddressRow>& rows() const { return m_rows; }
-    const std::string& Cell(std::int64_t r, int column) const;
-    void setCell(std::int64_t r, int column, std::string text);
+    const RowList& rows() const { return m_rows; }
+    // A copy of a cell's text; a column the list does not have reads as empty.
+    std::string Cell(std::int64_t r, int column) const;
+    void setCell(std::int64_t r, int column, std::string_view text);
     bool CellCheck(std::int64_t r) const { return row(r).checked; }
     void setCellCheck(std::int64_t r, bool checked);
     bool Selected(std::int64_t r) const { return row(r).selected; }
@@ -56,7 +57,9 @@ public:
     // Rows first to last (inclusive) selected or not, with one notification.
     void setSelectedRange(std::int64_t first, std::int64_t last, bool selected);
     void AddRow(AddressRow row);
-    void AddRows(std::vector<AddressRow> rows);
+    // Appends the rows after the others without moving those already there:
+    // the time taken is that of the batch, whatever the list's length.
+    void AddRows(RowList rows);
     void RemoveRow(std::int64_t r);
     void DeleteAllRows();
     std::int64_t ScrollPosition() const { return m_scroll; }
@@ -69,10 +72,10 @@ public:
     // Moves all rows out (the list is then empty) so that an operation can
     // run on them elsewhere; putRows puts them back. Each tells the observer
     // the list was reset.
-    std::vector<AddressRow> takeRows();
-    void putRows(std::vector<AddressRow> rows);
+    RowList takeRows();
+    void putRows(RowList rows);
     // Replaces the rows with the result of `change` in one reset.
-    void resetRows(const std::function<void(std::vector<AddressRow>&)>& change);
+    void resetRows(const std::function<void(RowList&)>& change);
 
     // The column-wise operations, with the events raised as the list's own.
     // They run in place on the caller's thread and tell the observer once,
@@ -90,10 +93,10 @@ public:
 
 protected:
     ListObserver* observer() const { return m_observer; }
-    std::vector<AddressRow>& mutableRows() { return m_rows; }
+    RowList& mutableRows() { return m_rows; }
 
 private:
-    std::vector<AddressRow> m_rows;
+    RowList m_rows;
     ListObserver* m_observer = nullptr;
     std::int64_t m_scroll = 0;
     bool m_enabled = true;

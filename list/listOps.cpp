@@ -21,10 +21,7 @@ constexpr std::size_t kYieldEvery = 4096;
 // The text of a cell; a column outside 0 to 2 reads as empty, like a cell the
 // list box does not have.
 std::string_view cellText(const AddressRow& row, int column) {
-    if (column < 0 || column >= static_cast<int>(row.cells.size())) {
-        return {};
-    }
-    return row.cells[static_cast<std::size_t>(column)];
+    return row.cell(column);
 }
 
 std::size_t hashKey(std::string_view key) {
@@ -52,22 +49,6 @@ private:
     std::string m_text;
     std::vector<std::size_t> m_ends;
 };
-
-FoldedKeys foldColumn(const std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
-    std::size_t bytes = 0;
-    for (const auto& row : rows) {
-        bytes += cellText(row, column).size();
-    }
-    FoldedKeys keys;
-    keys.reserve(rows.size(), bytes);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        keys.add(cellText(rows[r], column));
-        if ((r + 1) % kYieldEvery == 0) {
-            ctx.yieldNow();
-        }
-    }
-    return keys;
-}
 
 // An open-addressing set of keys of a FoldedKeys, each stored as its index
 // there: finds the first index with a key equal to a given one.
@@ -126,7 +107,7 @@ private:
 
 // Moves the rows for which keep(index) is true to the front, in order, and
 // drops the rest: one pass, whatever the number of removed rows.
-template <typename Keep> void compact(std::vector<AddressRow>& rows, Keep keep, const JobContext& ctx) {
+template <typename Keep> void compact(RowList& rows, Keep keep, const JobContext& ctx) {
     std::size_t out = 0;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (keep(r)) {
@@ -139,7 +120,7 @@ template <typename Keep> void compact(std::vector<AddressRow>& rows, Keep keep, 
             ctx.yieldNow();
         }
     }
-    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(out), rows.end());
+    rows.resize(out);
 }
 
 // Counts characters of a UTF-8 text (every byte that is not a continuation byte).
@@ -168,20 +149,63 @@ struct Groups {
     std::vector<std::uint32_t> groupFirst; // by group: the index of its first row
 };
 
-Groups groupRows(const FoldedKeys& keys, const JobContext& ctx) {
-    const std::size_t n = keys.size();
-    Groups groups{std::vector<std::uint32_t>(n), {}, {}};
-    std::vector<std::size_t> hashes(n);
-    for (std::size_t r = 0; r < n; ++r) {
-        hashes[r] = hashKey(keys[r]);
+// The hash of a text's folded form; the folded text is not kept.
+class FoldedHash {
+public:
+    std::size_t operator()(std::string_view text) {
+        m_folded.clear();
+        foldCaseAppend(text, m_folded);
+        return hashKey(m_folded);
     }
-    KeyIndex index(keys);
-    constexpr std::size_t kAhead = 16; // slots fetched ahead of their use
+
+private:
+    std::string m_folded;
+};
+
+// Groups the rows by their text in `column`, ignoring case, in one pass over
+// the rows: each row's folded hash is computed once, and the table holds row
+// indices with part of their hash, so rows are read again only when their
+// hashes agree (true duplicates, mostly).
+Groups groupRows(const RowList& rows, int column, const JobContext& ctx) {
+    const std::size_t n = rows.size();
+    Groups groups{std::vector<std::uint32_t>(n), {}, {}};
+    const std::size_t slotCount = std::bit_ceil(std::max<std::size_t>(16, n + n / 2));
+    std::vector<std::uint64_t> slots(slotCount, ~std::uint64_t{0});
+    const std::size_t mask = slotCount - 1;
+    constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
+
+    // Hashes run kAhead rows ahead of their use, so that their slots are
+    // fetched while earlier rows are placed.
+    constexpr std::size_t kAhead = 16;
+    std::size_t ahead[kAhead];
+    FoldedHash hash;
+    for (std::size_t r = 0; r < std::min(n, kAhead); ++r) {
+        ahead[r] = hash(rows[r].cell(column));
+        __builtin_prefetch(&slots[ahead[r] & mask]);
+    }
     for (std::uint32_t r = 0; r < n; ++r) {
+        const std::size_t h = ahead[r % kAhead];
         if (r + kAhead < n) {
-            index.prefetch(hashes[r + kAhead]);
+            const std::size_t next = hash(rows[r + kAhead].cell(column));
+            ahead[r % kAhead] = next;
+            __builtin_prefetch(&slots[next & mask]);
         }
-        const std::uint32_t first = index.findOrInsert(r, hashes[r]);
+        const std::uint64_t tag = static_cast<std::uint64_t>(h) & kTagMask;
+        const std::string_view text = rows[r].cell(column);
+        std::uint32_t first = r;
+        for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+            const std::uint64_t slot = slots[s];
+            if (slot == kEmpty) {
+                slots[s] = tag | r;
+                break;
+            }
+            const auto index = static_cast<std::uint32_t>(slot);
+            if ((slot & kTagMask) == tag && equalsIgnoreCase(rows[index].cell(column), text)) {
+                first = index;
+                break;
+            }
+        }
         if (first == r) {
             groups.groupOf[r] = static_cast<std::uint32_t>(groups.groupSize.size());
             groups.groupSize.push_back(0);
@@ -209,7 +233,7 @@ std::uint64_t keyPrefix(std::string_view key) {
 
 } // namespace
 
-bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
+bool deleteByColumn(RowList& rows, int column, const JobContext& ctx) {
     const std::size_t n = rows.size();
     if (n < 2) {
         return false;
@@ -217,8 +241,7 @@ bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext&
     // Group the rows by folded text. Group ids follow the order of first
     // occurrence, which is the order in which the row-by-row algorithm takes
     // its survivors: its i-th step (1-based) handles group i - 1.
-    const FoldedKeys keys = foldColumn(rows, column, ctx);
-    const Groups groups = groupRows(keys, ctx);
+    const Groups groups = groupRows(rows, column, ctx);
     const auto& groupSize = groups.groupSize;
 
     // Replay the steps from the group sizes. Step i removes the later rows of
@@ -253,7 +276,7 @@ bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext&
     return stopped;
 }
 
-void sortByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
+void sortByColumn(RowList& rows, int column, const JobContext& ctx) {
     const std::size_t n = rows.size();
     if (n < 2) {
         return;
@@ -262,18 +285,22 @@ void sortByColumn(std::vector<AddressRow>& rows, int column, const JobContext& c
     // letter case is ignored) and is stable: rows with equal texts keep their
     // order. The distinct texts are sorted once, then the rows are placed by
     // the rank of their text with a counting sort, which keeps ties in order.
-    const FoldedKeys keys = foldColumn(rows, column, ctx);
-    const Groups groups = groupRows(keys, ctx);
+    const Groups groups = groupRows(rows, column, ctx);
     const std::size_t groupCount = groups.groupSize.size();
+    // The folded text of each group once (by group id).
+    FoldedKeys keys;
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+        keys.add(rows[groups.groupFirst[g]].cell(column));
+    }
     std::vector<std::pair<std::uint64_t, std::uint32_t>> distinct(groupCount);
     for (std::uint32_t g = 0; g < groupCount; ++g) {
-        distinct[g] = {keyPrefix(keys[groups.groupFirst[g]]), g};
+        distinct[g] = {keyPrefix(keys[g]), g};
     }
     std::sort(distinct.begin(), distinct.end(), [&](const auto& a, const auto& b) {
         if (a.first != b.first) {
             return a.first < b.first;
         }
-        return keys[groups.groupFirst[a.second]] < keys[groups.groupFirst[b.second]];
+        return keys[a.second] < keys[b.second];
     });
     ctx.yieldNow();
     // start[g]: where the rows of group g begin in the sorted list.
@@ -282,6 +309,18 @@ void sortByColumn(std::vector<AddressRow>& rows, int column, const JobContext& c
     for (const auto& entry : distinct) {
         start[entry.second] = next;
         next += groups.groupSize[entry.second];
+    }
+    if (groupCount * RowList::kSegmentRows * 4 <= n) {
+        // Few distinct texts (a list sorted by its domains, mostly): each row
+        // read in order goes to the next place of its group, so the writes
+        // run along a few streams instead of one random access per row.
+        rows.reorder([&](std::size_t r) {
+            if ((r + 1) % kYieldEvery == 0) {
+                ctx.yieldNow();
+            }
+            return start[groups.groupOf[r]]++;
+        });
+        return;
     }
     std::vector<std::uint32_t> order(n);
     for (std::uint32_t r = 0; r < n; ++r) {
@@ -331,8 +370,7 @@ bool filterKey(std::string_view text, int mode, std::string_view& key) {
 namespace {
 
 // What a filter match does: check the row's box, or remove the row.
-template <typename Matches>
-void applyFilter(std::vector<AddressRow>& rows, bool markInstead, Matches& matches, const JobContext& ctx) {
+template <typename Matches> void applyFilter(RowList& rows, bool markInstead, Matches& matches, const JobContext& ctx) {
     if (markInstead) {
         for (std::size_t r = 0; r < rows.size(); ++r) {
             if (matches(rows[r])) {
@@ -350,7 +388,7 @@ void applyFilter(std::vector<AddressRow>& rows, bool markInstead, Matches& match
 
 } // namespace
 
-void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int column, int mode, bool markInstead,
+void checkByAddress(RowList& rows, std::string_view entry, int column, int mode, bool markInstead,
                     const JobContext& ctx) {
     auto matches = [&](const AddressRow& row) {
         std::string_view key;
@@ -359,7 +397,7 @@ void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int c
     applyFilter(rows, markInstead, matches, ctx);
 }
 
-void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::string>& filterArray, int column, int mode,
+void checkByAddresses(RowList& rows, const std::vector<std::string>& filterArray, int column, int mode,
                       bool markInstead, const JobContext& ctx) {
     std::string_view probe;
     if (filterArray.size() < 2 || rows.empty() || !filterKey({}, mode, probe)) {
@@ -407,8 +445,7 @@ bool domainPasses(std::string_view domain, const std::vector<std::string>& corre
     return false;
 }
 
-void checkAddress(std::vector<AddressRow>& rows, const std::vector<std::string>& correctAdd, bool isHighLight,
-                  const JobContext& ctx) {
+void checkAddress(RowList& rows, const std::vector<std::string>& correctAdd, bool isHighLight, const JobContext& ctx) {
     // Both passes of the row-by-row check in one: every row ends selected and
     // marked with isHighLight unless its domain passes, which clears both.
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -421,7 +458,7 @@ void checkAddress(std::vector<AddressRow>& rows, const std::vector<std::string>&
     }
 }
 
-void deleteChecks(std::vector<AddressRow>& rows, const JobContext& ctx) {
+void deleteChecks(RowList& rows, const JobContext& ctx) {
     compact(
         rows, [&rows](std::size_t r) { return !rows[r].checked; }, ctx);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/jobContext.h"
-#include "list/addressRow.h"
+#include "list/rowList.h"
 
 #include <cstdint>
 #include <string>
@@ -22,11 +22,11 @@ namespace quillon::listOps {
 // ctx.stop after each survivor; a stopped run leaves the survivors passed so
 // far unique and every later row whose first occurrence was not yet reached.
 // Returns true when it was stopped.
-bool deleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx = {});
+bool deleteByColumn(RowList& rows, int column, const JobContext& ctx = {});
 
 // Ascending by the text of `column`, compared ignoring case; rows with equal
 // texts keep their order (a stable sort). Whole rows move.
-void sortByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx = {});
+void sortByColumn(RowList& rows, int column, const JobContext& ctx = {});
 
 // The filter key of a text: mode 1 the whole text, 2 the first "@"-field,
 // 3 the second; false for any other mode (nothing matches).
@@ -34,13 +34,13 @@ bool filterKey(std::string_view text, int mode, std::string_view& key);
 
 // Filter matching of one entry: rows whose key equals the entry (ignoring
 // case) are checked (markInstead) or removed. Never clears a check box.
-void checkByAddress(std::vector<AddressRow>& rows, std::string_view entry, int column, int mode, bool markInstead,
+void checkByAddress(RowList& rows, std::string_view entry, int column, int mode, bool markInstead,
                     const JobContext& ctx = {});
 
 // All entries of one filter array at once (entries from index 1; element 0 is
 // the unused placeholder). Same result as calling checkByAddress for each
 // entry in turn, in one pass over the rows.
-void checkByAddresses(std::vector<AddressRow>& rows, const std::vector<std::string>& filterArray, int column, int mode,
+void checkByAddresses(RowList& rows, const std::vector<std::string>& filterArray, int column, int mode,
                       bool markInstead, const JobContext& ctx = {});
 
 // The accepted endings of a domain, at indices 1 to 11 (element 0 is empty and
@@ -56,10 +56,10 @@ bool domainPasses(std::string_view domain, const std::vector<std::string>& corre
 // The suspicious-address check: every row is selected and its check box set
 // to `isHighLight`; rows whose domain (column 2) passes are then deselected
 // and unchecked.
-void checkAddress(std::vector<AddressRow>& rows, const std::vector<std::string>& correctAdd, bool isHighLight,
+void checkAddress(RowList& rows, const std::vector<std::string>& correctAdd, bool isHighLight,
                   const JobContext& ctx = {});
 
 // Removes every checked row; the others keep their order and states.
-void deleteChecks(std::vector<AddressRow>& rows, const JobContext& ctx = {});
+void deleteChecks(RowList& rows, const JobContext& ctx = {});
 
 } // namespace quillon::listOps

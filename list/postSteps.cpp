@@ -21,8 +21,8 @@ std::vector<Step> stepsFor(const Settings& s, bool userStopped) {
     return steps;
 }
 
-bool runStep(StepKind kind, std::vector<AddressRow>& rows, const Settings& s,
-             const std::vector<std::string>& correctAdd, const JobContext& ctx) {
+bool runStep(StepKind kind, RowList& rows, const Settings& s, const std::vector<std::string>& correctAdd,
+             const JobContext& ctx) {
     switch (kind) {
     case StepKind::DeleteDuplicates:
         return listOps::deleteByColumn(rows, 1, ctx);
@@ -44,8 +44,8 @@ bool runStep(StepKind kind, std::vector<AddressRow>& rows, const Settings& s,
     return false;
 }
 
-void postProcess(std::vector<AddressRow>& rows, const Settings& s, bool userStopped,
-                 const std::vector<std::string>& correctAdd, const JobContext& ctx) {
+void postProcess(RowList& rows, const Settings& s, bool userStopped, const std::vector<std::string>& correctAdd,
+                 const JobContext& ctx) {
     for (const Step& step : stepsFor(s, userStopped)) {
         runStep(step.kind, rows, s, correctAdd, ctx);
     }

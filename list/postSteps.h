@@ -2,7 +2,7 @@
 
 #include "app/jobContext.h"
 #include "app/settings.h"
-#include "list/addressRow.h"
+#include "list/rowList.h"
 
 #include <string>
 #include <vector>
@@ -29,11 +29,11 @@ std::vector<Step> stepsFor(const Settings& s, bool userStopped);
 // Runs one step over the rows. For duplicate removal, ctx.stop ends it early
 // and ctx.progress gets its progress; the result is true when it was stopped.
 // The filter always runs to its end.
-bool runStep(StepKind kind, std::vector<AddressRow>& rows, const Settings& s,
-             const std::vector<std::string>& correctAdd, const JobContext& ctx = {});
+bool runStep(StepKind kind, RowList& rows, const Settings& s, const std::vector<std::string>& correctAdd,
+             const JobContext& ctx = {});
 
 // All steps in order.
-void postProcess(std::vector<AddressRow>& rows, const Settings& s, bool userStopped,
-                 const std::vector<std::string>& correctAdd, const JobContext& ctx = {});
+void postProcess(RowList& rows, const Settings& s, bool userStopped, const std::vector<std::string>& correctAdd,
+                 const JobContext& ctx = {});
 
 } // namespace quillon::postSteps

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "list/addressRow.h"
+#include "list/rowList.h"
 #include "ui/job.h"
 
 #include <vector>
@@ -22,7 +22,7 @@ public:
 private:
     void ended();
 
-    std::vector<AddressRow> m_rows;
+    RowList m_rows;
     bool m_stopped = false;
 };
 

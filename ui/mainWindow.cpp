@@ -392,8 +392,8 @@ void mainWindow::rereadMismatched() {
             }
             return at->second;
         };
-        std::vector<AddressRow> rows = AddressBox1.takeRows();
-        std::erase_if(rows, [&](const AddressRow& row) { return row.source != 0 && isFromThem(row.source); });
+        RowList rows = AddressBox1.takeRows();
+        rows.removeIf([&](const AddressRow& row) { return row.source != 0 && isFromThem(row.source); });
         AddressBox1.putRows(std::move(rows));
         listCountText->setText(QString::number(AddressBox1.ListCount()));
     });
@@ -829,13 +829,13 @@ void mainWindow::whenListReady(std::function<void()> fn) {
     fn();
 }
 
-std::vector<AddressRow> mainWindow::checkOutRows() {
+RowList mainWindow::checkOutRows() {
     m_rowsOut = AddressBox1.ListCount();
     m_listOut = true;
     return AddressBox1.takeRows();
 }
 
-void mainWindow::checkInRows(std::vector<AddressRow> rows) {
+void mainWindow::checkInRows(RowList rows) {
     m_listOut = false;
     m_rowsOut = 0;
     AddressBox1.putRows(std::move(rows));

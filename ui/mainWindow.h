@@ -192,8 +192,8 @@ public:
     void whenListReady(std::function<void()> fn);
     // A job takes the rows out for a step and puts them back after it; the
     // commands that waited meanwhile run with runDeferred().
-    std::vector<AddressRow> checkOutRows();
-    void checkInRows(std::vector<AddressRow> rows);
+    RowList checkOutRows();
+    void checkInRows(RowList rows);
     void runDeferred();
     bool listCheckedOut() const { return m_listOut; }
 

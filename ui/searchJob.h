@@ -44,7 +44,7 @@ private:
     Settings m_settings;
     std::vector<postSteps::Step> m_steps;
     std::size_t m_nextStep = 0;
-    std::vector<AddressRow> m_rows; // rows taken out of the list during a step
+    RowList m_rows; // rows taken out of the list during a step
     // The list's source index of each source of the search, by its index in the run.
     std::vector<std::uint32_t> m_sourceIds;
     bool m_stepStopped = false;

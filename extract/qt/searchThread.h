@@ -3,7 +3,7 @@
 #include "app/settings.h"
 #include "extract/handOver.h"
 #include "extract/searchRun.h"
-#include "list/addressRow.h"
+#include "list/rowList.h"
 
 #include <QObject>
 #include <QString>
@@ -40,7 +40,7 @@ public:
 
     // A batch of rows with where the search stands.
     struct Batch {
-        std::vector<AddressRow> rows;
+        RowList rows;
         std::vector<std::size_t> sources; // for each row, the index of its source's name
         // The sources started since the last batch (and the messages of an
         // mbox, each a source of its own): the index of their name and the

@@ -28,6 +28,15 @@ int AddressModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumns;
 }
 
+namespace {
+
+QString cellText(const AddressRow& row, int column) {
+    const std::string_view text = row.cell(column);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
 QVariant AddressModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_box.ListCount()) {
         return {};
@@ -40,7 +49,7 @@ QVariant AddressModel::data(const QModelIndex& index, int role) const {
         if (column == 0) {
             return {};
         }
-        return QString::fromStdString(row.cells[static_cast<std::size_t>(column)]);
+        return cellText(row, column);
     case Qt::CheckStateRole:
         if (column == 0) {
             return row.checked ? Qt::Checked : Qt::Unchecked;
@@ -50,7 +59,7 @@ QVariant AddressModel::data(const QModelIndex& index, int role) const {
         if (column == 0) {
             return row.checked ? QStringLiteral("削除: チェックあり") : QStringLiteral("削除: チェックなし");
         }
-        return QString::fromStdString(row.cells[static_cast<std::size_t>(column)]);
+        return cellText(row, column);
     case Qt::ToolTipRole:
     case Qt::AccessibleDescriptionRole:
         // Where the address was first found.

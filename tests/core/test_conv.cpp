@@ -1,3 +1,4 @@
+#include "app/utf8Check.h"
 #include "extract/convModule.h"
 #include "support/core_japanese.h"
 
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -228,6 +230,71 @@ TEST(ConvToSJIS, CharactersWithoutAFormBecomeQuestionMarks) {
                                        "b\xF3\xA0\x81\xBF\xF3\xF3\xA0\x80\x80\xE3\x81\x82\xF3\xA0\x80");
     EXPECT_EQ(tags.bytes, "a?b???\x82\xA0?");
     EXPECT_EQ(tags.replaced, 5u);
+}
+
+// The plain conversion: the converter over the whole text, one "?" for each
+// character it refuses and for each invalid sequence, tag characters as "?".
+conv::SjisResult plainSjis(std::string_view utf8) {
+    conv::SjisResult r;
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    std::string out(utf8.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* o = out.data();
+    std::size_t outLeft = out.size();
+    while (inLeft > 0) {
+        const auto* p = reinterpret_cast<const unsigned char*>(in);
+        if (inLeft >= 4 && p[0] == 0xF3 && p[1] == 0xA0 && (p[2] == 0x80 || p[2] == 0x81) && p[3] >= 0x80 &&
+            p[3] <= 0xBF) {
+            *o++ = '?';
+            --outLeft;
+            ++r.replaced;
+            in += 4;
+            inLeft -= 4;
+            continue;
+        }
+        // One character at a time, so that a tag character is seen first.
+        std::size_t bad = 0;
+        std::size_t len = quillon::utf8Check::sequence(p, inLeft, bad);
+        if (len == 0) {
+            *o++ = '?';
+            --outLeft;
+            ++r.replaced;
+            in += bad;
+            inLeft -= bad;
+            continue;
+        }
+        std::size_t left = len;
+        if (iconv(cd, &in, &left, &o, &outLeft) == static_cast<std::size_t>(-1)) {
+            *o++ = '?';
+            --outLeft;
+            ++r.replaced;
+            in += left;
+        }
+        inLeft -= len;
+    }
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    r.bytes = out;
+    return r;
+}
+
+TEST(ConvToSJIS, MatchesThePlainConversionOnMixedText) {
+    static const char* const kParts[] = {
+        "a@b.jp ",      "\\~",         "\t\r\n", "\x01\x7F", "連絡", "ｱｲ",   "①㈱",      "〜−",
+        "caf\xC3\xA9",  "😀",           "한",     "\xE3\x81", "\xFF", "\xC3", "\x80\x80", "\xF3\xA0\x80\xBD",
+        "\xF3\xA0\x80", "\xEF\xBB\xBF"};
+    std::mt19937 rng(3);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        for (int i = static_cast<int>(rng() % 12); i > 0; --i) {
+            text += kParts[rng() % std::size(kParts)];
+        }
+        const auto fast = conv::convToSJIS(text);
+        const auto plain = plainSjis(text);
+        ASSERT_EQ(fast.bytes, plain.bytes) << "round " << round;
+        ASSERT_EQ(fast.replaced, plain.replaced) << "round " << round;
+    }
 }
 
 TEST(GuessSample, CutAt2048BytesEvenInsideACharacter) {

@@ -6,17 +6,15 @@
 #include <vector>
 
 using quillon::AddressRow;
+using quillon::RowList;
 namespace listWriter = quillon::listWriter;
 
 namespace {
 
-std::vector<AddressRow> rowsOf(const std::string& letters) {
-    std::vector<AddressRow> rows;
+RowList rowsOf(const std::string& letters) {
+    RowList rows;
     for (char c : letters) {
-        AddressRow row;
-        row.cells[1] = std::string(1, c);
-        row.cells[2] = "DOMAIN";
-        rows.push_back(row);
+        rows.emplace_back("", std::string(1, c), "DOMAIN");
     }
     return rows;
 }
@@ -67,7 +65,7 @@ TEST(Export, CheckedRowsAreWrittenAndDomainsNever) {
     auto rows = rowsOf("AB");
     rows[0].checked = true;
     rows[1].selected = true;
-    rows[1].cells[0] = "X"; // column 0 is never read either
+    rows[1].setCell(0, "X"); // column 0 is never read either
     for (std::int32_t code : {4, 6, 14}) {
         const auto text = listWriter::buildExportText(rows, code, 1, false);
         ASSERT_TRUE(text.has_value());
@@ -78,11 +76,13 @@ TEST(Export, CheckedRowsAreWrittenAndDomainsNever) {
 }
 
 TEST(Export, LongAddressesAndMultibyteTextAreCopiedWhole) {
-    std::vector<AddressRow> rows(2);
-    rows[0].cells[1] = "\xE3\x81\x82@example.jp"; // edited by the user to hold Japanese text
-    rows[1].cells[1] = "someone.with.a.long.name@mail.example.co.jp";
-    EXPECT_EQ(listWriter::writeAsComma(rows), rows[0].cells[1] + "," + rows[1].cells[1]);
-    EXPECT_EQ(listWriter::writeAsLineComma(rows, 1, false), rows[0].cells[1] + "\r" + rows[1].cells[1]);
+    RowList rows(2);
+    const std::string first = "\xE3\x81\x82@example.jp"; // edited by the user to hold Japanese text
+    const std::string second = "someone.with.a.long.name@mail.example.co.jp";
+    rows[0].setCell(1, first);
+    rows[1].setCell(1, second);
+    EXPECT_EQ(listWriter::writeAsComma(rows), first + "," + second);
+    EXPECT_EQ(listWriter::writeAsLineComma(rows, 1, false), first + "\r" + second);
 }
 
 TEST(Export, NAtLeastRowCountEqualsCommaLayout) {

@@ -16,6 +16,7 @@
 
 using quillon::AddressRow;
 using quillon::JobContext;
+using quillon::RowList;
 namespace listOps = quillon::listOps;
 
 namespace {
@@ -25,33 +26,31 @@ using quillon::testing::join;
 using Progress = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
 AddressRow makeRow(std::string address, bool checked = false, bool selected = false) {
-    AddressRow row;
-    row.cells[1] = std::move(address);
+    AddressRow row("", address, "");
     row.checked = checked;
     row.selected = selected;
     return row;
 }
 
-std::vector<AddressRow> makeRows(const std::vector<std::string>& addresses) {
-    std::vector<AddressRow> rows;
+RowList makeRows(const std::vector<std::string>& addresses) {
+    RowList rows;
     for (const auto& a : addresses) {
         rows.push_back(makeRow(a));
     }
     return rows;
 }
 
-std::vector<std::string> column1(const std::vector<AddressRow>& rows) {
+std::vector<std::string> column1(const RowList& rows) {
     std::vector<std::string> texts;
     for (const auto& r : rows) {
-        texts.push_back(r.cells[1]);
+        texts.emplace_back(r.address());
     }
     return texts;
 }
 
-bool sameRows(const std::vector<AddressRow>& a, const std::vector<AddressRow>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const AddressRow& x, const AddressRow& y) {
-        return x.cells == y.cells && x.checked == y.checked && x.selected == y.selected;
-    });
+bool sameRows(const RowList& a, const RowList& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const AddressRow& x, const AddressRow& y) { return x == y; });
 }
 
 // ---- case folding ----
@@ -141,10 +140,10 @@ TEST(DeleteByColumn, ListsOfNoOrOneRowReportNothing) {
 }
 
 TEST(DeleteByColumn, WorksOnTheGivenColumnOnly) {
-    std::vector<AddressRow> rows(3);
-    rows[0].cells = {"", "a@x.jp", "x.jp"};
-    rows[1].cells = {"", "b@X.JP", "X.JP"};
-    rows[2].cells = {"", "c@y.jp", "y.jp"};
+    RowList rows(3);
+    rows[0] = AddressRow("a@x.jp");
+    rows[1] = AddressRow("b@X.JP");
+    rows[2] = AddressRow("c@y.jp");
     auto byAddress = rows;
     listOps::deleteByColumn(byAddress, 1);
     EXPECT_EQ(byAddress.size(), 3U);
@@ -154,7 +153,7 @@ TEST(DeleteByColumn, WorksOnTheGivenColumnOnly) {
 
 // Random lists of short texts from an alphabet with case pairs in every script
 // the folding knows, so that groups are many and mixed.
-std::vector<AddressRow> randomRows(std::mt19937& rng, std::size_t maxRows) {
+RowList randomRows(std::mt19937& rng, std::size_t maxRows) {
     static const std::vector<std::string> parts{
         "a",        "A",        "b",        "B",        "\xC3\xA9",     "\xC3\x89",
         "\xD0\xB6", "\xD0\x96", "\xCF\x83", "\xCE\xA3", "\xEF\xBD\x81", "\xEF\xBC\xA1",
@@ -163,14 +162,16 @@ std::vector<AddressRow> randomRows(std::mt19937& rng, std::size_t maxRows) {
     std::uniform_int_distribution<std::size_t> length(0, 3);
     std::uniform_int_distribution<std::size_t> part(0, parts.size() - 1);
     std::bernoulli_distribution coin(0.5);
-    std::vector<AddressRow> rows(count(rng));
+    RowList rows(count(rng));
     for (auto& row : rows) {
-        for (std::size_t c = 0; c < 3; ++c) {
+        std::string cells[3];
+        for (auto& cell : cells) {
             const std::size_t len = length(rng);
             for (std::size_t k = 0; k < len; ++k) {
-                row.cells[c] += parts[part(rng)];
+                cell += parts[part(rng)];
             }
         }
+        row = AddressRow(cells[0], cells[1], cells[2]);
         row.checked = coin(rng);
         row.selected = coin(rng);
     }
@@ -178,15 +179,14 @@ std::vector<AddressRow> randomRows(std::mt19937& rng, std::size_t maxRows) {
 }
 
 struct DedupeRun {
-    std::vector<AddressRow> rows;
+    RowList rows;
     Progress progress;
     bool stopped = false;
 };
 
 // Runs one version with a stop requested at the `stopAt`-th progress report
 // (0: never).
-template <typename Dedupe>
-DedupeRun runDedupe(Dedupe dedupe, std::vector<AddressRow> rows, int column, std::size_t stopAt) {
+template <typename Dedupe> DedupeRun runDedupe(Dedupe dedupe, RowList rows, int column, std::size_t stopAt) {
     DedupeRun run;
     std::atomic<bool> stop{false};
     JobContext ctx;
@@ -241,25 +241,32 @@ TEST(DeleteByColumn, StopAfterFirstStepLeavesLaterDuplicates) {
 TEST(SortByColumn, AscendingIgnoringCaseAndStable) {
     auto rows = makeRows({"b", "A", "B", "a", "\xC3\x89", "c", "\xC3\xA9", "a"});
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i].cells[2] = std::to_string(i); // the original position travels with the row
+        rows[i].setCell(2, std::to_string(i)); // the original position travels with the row
         rows[i].checked = i % 2 == 0;
     }
     listOps::sortByColumn(rows, 1);
     EXPECT_EQ(column1(rows), (std::vector<std::string>{"A", "a", "a", "b", "B", "c", "\xC3\x89", "\xC3\xA9"}));
     for (const auto& r : rows) {
-        EXPECT_EQ(r.checked, std::stoi(r.cells[2]) % 2 == 0);
+        EXPECT_EQ(r.checked, std::stoi(std::string(r.domain())) % 2 == 0);
     }
 }
 
 TEST(SortByColumn, MatchesAStableSortOnFoldedTexts) {
     std::mt19937 rng(7);
-    for (int round = 0; round < 100; ++round) {
-        auto rows = randomRows(rng, 300);
-        const int column = round % 3;
+    for (int round = 0; round < 104; ++round) {
+        // The last rounds: long lists with few distinct texts in column 2, as
+        // a list sorted by its domains has (they take a pass of their own).
+        const bool longList = round >= 100;
+        auto rows = longList ? RowList() : randomRows(rng, 300);
+        for (std::size_t i = 0; longList && i < 40000 + rng() % 30000; ++i) {
+            static const char* const kDomains[] = {"b.jp", "A.com", "B.JP", "a.COM", "", "\xC3\xA9.fr", "\xC3\x89.FR"};
+            rows.emplace_back("", join("u", i), kDomains[rng() % (round == 100 ? 2 : std::size(kDomains))]);
+            rows.back().checked = rng() % 2 == 0;
+        }
+        const int column = longList ? 2 : round % 3;
         auto expected = rows;
         std::stable_sort(expected.begin(), expected.end(), [column](const AddressRow& a, const AddressRow& b) {
-            return quillon::foldCase(a.cells[static_cast<std::size_t>(column)]) <
-                   quillon::foldCase(b.cells[static_cast<std::size_t>(column)]);
+            return quillon::foldCase(a.cell(column)) < quillon::foldCase(b.cell(column));
         });
         listOps::sortByColumn(rows, column);
         ASSERT_TRUE(sameRows(rows, expected)) << "round " << round;
@@ -352,7 +359,7 @@ TEST(CheckByAddresses, SameAsOneEntryAtATime) {
         auto entriesFrom = randomRows(rng, 12);
         std::vector<std::string> filter{std::string()};
         for (const auto& r : entriesFrom) {
-            filter.push_back(r.cells[1]);
+            filter.emplace_back(r.address());
         }
         const int mode = 1 + round % 3;
         const bool mark = round % 2 == 0;
@@ -392,12 +399,12 @@ TEST(DeleteChecks, RemovesEveryCheckedRowKeepingTheOthers) {
 
 TEST(ListOps, LongOperationsYieldButNotPerRow) {
     const std::size_t n = 20000;
-    std::vector<AddressRow> big;
+    RowList big;
     for (std::size_t i = 0; i < n; ++i) {
         big.push_back(makeRow(join("u", i % 5000, "@d", i % 7, ".jp"), i % 2 == 0));
-        big.back().cells[2] = "d.jp";
+        big.back().setCell(2, "d.jp");
     }
-    using Op = std::function<void(std::vector<AddressRow>&, const JobContext&)>;
+    using Op = std::function<void(RowList&, const JobContext&)>;
     const std::vector<std::pair<const char*, Op>> ops{
         {"deleteByColumn", [](auto& r, const auto& c) { listOps::deleteByColumn(r, 1, c); }},
         {"checkByAddress", [](auto& r, const auto& c) { listOps::checkByAddress(r, "x", 1, 1, true, c); }},
@@ -486,10 +493,10 @@ TEST(InteliBox, UnsetEventsAreIgnored) {
 
 TEST(InteliBox, SortByColumnMovesWholeRows) {
     quillon::inteliBox box;
-    std::vector<AddressRow> rows(3);
-    rows[0].cells = {"", "z@b.jp", "b.jp"};
-    rows[1].cells = {"", "y@C.jp", "C.jp"};
-    rows[2].cells = {"", "x@a.jp", "a.jp"};
+    RowList rows(3);
+    rows[0] = AddressRow("z@b.jp");
+    rows[1] = AddressRow("y@C.jp");
+    rows[2] = AddressRow("x@a.jp");
     rows[1].checked = true;
     box.AddRows(rows);
     box.sortByColumn(2);

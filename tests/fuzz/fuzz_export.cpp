@@ -29,10 +29,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using quillon::AddressRow;
+using quillon::RowList;
 
 // Layout 14 as the export describes it: rows taken n at a time, the last row
 // appended alone at the end.
-std::string lineCommaByRule(const std::vector<AddressRow>& rows, std::int32_t n, bool yohaku) {
+std::string lineCommaByRule(const RowList& rows, std::int32_t n, bool yohaku) {
     const std::size_t perLine = n < 1 ? 1 : static_cast<std::size_t>(n);
     std::string text;
     const std::size_t last = rows.size() - 1;
@@ -45,7 +46,7 @@ std::string lineCommaByRule(const std::vector<AddressRow>& rows, std::int32_t n,
                 atLast = true;
                 break;
             }
-            text += rows[i].cells[1];
+            text += rows[i].address();
             text += ',';
             ++i;
         }
@@ -55,18 +56,19 @@ std::string lineCommaByRule(const std::vector<AddressRow>& rows, std::int32_t n,
         text.pop_back();
         text += yohaku ? "\r\r" : "\r";
     }
-    return text + rows[last].cells[1];
+    text += rows[last].address();
+    return text;
 }
 
-std::string byRule(const std::vector<AddressRow>& rows, std::int32_t code, std::int32_t n, bool yohaku) {
+std::string byRule(const RowList& rows, std::int32_t code, std::int32_t n, bool yohaku) {
     std::string text;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (code == 4) {
-            text += rows[r].cells[1];
+            text += rows[r].address();
             text += '\r';
         } else {
             text += r == 0 ? "" : ",";
-            text += rows[r].cells[1];
+            text += rows[r].address();
         }
     }
     return code == 14 ? lineCommaByRule(rows, n, yohaku) : text;
@@ -158,13 +160,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ops.shortWrite = in.pick(4) == 0 ? 1 + in.pick(16) : 0;
     const unsigned targetKind = in.pick(5);
 
-    std::vector<AddressRow> rows;
+    RowList rows;
     const std::string_view rest = in.rest();
     for (std::size_t from = 0; from < rest.size() && rows.size() < 200;) {
         const std::size_t nl = std::min(rest.find('\n', from), rest.size());
-        AddressRow row;
-        row.cells[1] = std::string(rest.substr(from, nl - from));
-        rows.push_back(std::move(row));
+        rows.emplace_back("", rest.substr(from, nl - from), "");
         from = nl + 1;
     }
 

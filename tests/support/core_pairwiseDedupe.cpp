@@ -6,17 +6,15 @@
 
 namespace quillon::testing {
 
-bool pairwiseDeleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx) {
+bool pairwiseDeleteByColumn(RowList& rows, int column, const JobContext& ctx) {
     const auto count = [&rows] { return static_cast<std::int64_t>(rows.size()); };
-    const auto text = [&rows, column](std::int64_t r) -> const std::string& {
-        return rows[static_cast<std::size_t>(r)].cells[static_cast<std::size_t>(column)];
-    };
+    const auto text = [&rows, column](std::int64_t r) { return rows[static_cast<std::size_t>(r)].cell(column); };
     std::int64_t i = 0;
     while (i <= count() - 2) {
         std::int64_t j = i + 1;
         do {
             if (equalsIgnoreCase(text(i), text(j))) {
-                rows.erase(rows.begin() + j);
+                rows.erase(static_cast<std::size_t>(j), static_cast<std::size_t>(j) + 1);
                 --j;
             }
             ++j;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/jobContext.h"
-#include "list/addressRow.h"
+#include "list/rowList.h"
 
 #include <vector>
 
@@ -12,6 +12,6 @@ namespace quillon::testing {
 // progress after each outer step, the stop flag tested after every comparison
 // and after every step. Kept as the reference for the fast version; quadratic,
 // so only for small lists. Returns whether the run ended on a stop request.
-bool pairwiseDeleteByColumn(std::vector<AddressRow>& rows, int column, const JobContext& ctx);
+bool pairwiseDeleteByColumn(RowList& rows, int column, const JobContext& ctx);
 
 } // namespace quillon::testing

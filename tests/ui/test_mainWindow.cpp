@@ -203,7 +203,7 @@ private slots:
         box.addAddress("a@x.jp", 1);
         box.addAddress("b@x.jp", 1);
         QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-        std::vector<quillon::AddressRow> rows = box.takeRows();
+        quillon::RowList rows = box.takeRows();
         QCOMPARE(resets.count(), 1);
         QCOMPARE(model.rowCount(), 0);
         rows.pop_back();

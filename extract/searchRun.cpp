@@ -301,6 +301,10 @@ std::size_t pieceCut(std::string_view bytes) {
     return safeCut(bytes);
 }
 
+// A single message is held whole with its decoded parts: one larger than
+// any real mail is taken for the text it is.
+constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
+
 // ---- A large UTF-8 file read by both threads ------------------------------------
 
 // What one half of a file gave: its addresses, one after another, and where
@@ -543,8 +547,28 @@ private:
         const std::uint64_t half = size / 2;
         const auto window = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, half));
         Bytes buffer = m_pool.takeBytes();
-        buffer.ensure(pieceSize);
+        // A mail source is read the ordinary way, which decodes its messages;
+        // it is told by the bytes the ordinary road first holds.
+        const std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
+        buffer.ensure(room);
+        const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(room, size));
         std::size_t got = 0;
+        while (got < head) {
+            const ssize_t n = ::pread(fd, buffer.data.get() + got, head - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        const std::string_view start(buffer.data.get(), got);
+        if (got < head || (mailSource::looksLikeMail(start) && (size < kLargestMessage || mailSource::isMbox(start)))) {
+            m_pool.give(std::move(buffer));
+            return true;
+        }
+        got = 0;
         while (got < window) {
             const ssize_t n =
                 ::pread(fd, buffer.data.get() + got, window - got, static_cast<off_t>(half - window + got));
@@ -769,9 +793,6 @@ private:
                     used = Encoding::UTF8;
                 }
                 report.used = used;
-                // A single message is held whole with its decoded parts: one
-                // larger than any real mail is taken for the text it is.
-                constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
                 if (mailSource::looksLikeMail(raw.view()) &&
                     (size < kLargestMessage || mailSource::isMbox(raw.view()))) {
                     return readMail(index, report, enc, size, readFn, raw, eof, stream);

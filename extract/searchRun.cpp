@@ -531,9 +531,25 @@ private:
                 return true;
             }
         }
+        // A read of a regular file that falls short of what was asked, having
+        // given every byte its size promised, is its end: the call that
+        // would read nothing is saved (one call a file, in a folder of many).
+        std::uint64_t taken = 0;
+        bool ended = false;
         return readPieces(
             index, std::move(report), encoding, size,
-            [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); }, stream);
+            [&](char* to, std::size_t room) -> ssize_t {
+                if (ended) {
+                    return 0;
+                }
+                const ssize_t got = readSome(fd, to, room, stream);
+                if (got > 0 && !stream) {
+                    taken += static_cast<std::uint64_t>(got);
+                    ended = taken == size && static_cast<std::size_t>(got) < room;
+                }
+                return got;
+            },
+            stream);
     }
 
     // Reads a large file with the scan: hands over a piece marked `split`,

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <liburing.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -431,6 +432,109 @@ struct SplitChannel {
     }
 };
 
+// Reads the files of a folder many at a time: for each, an open, a read of
+// up to kSlot bytes and a close, linked, all in one submission to io_uring.
+// A file that is not read whole that way (larger than a slot, or any call
+// failed) is left to the ordinary calls, which give it the same outcome as
+// every other file.
+class BatchReader {
+public:
+    static constexpr unsigned kFiles = 64;
+    static constexpr std::size_t kSlot = std::size_t{64} << 10;
+
+    BatchReader() = default;
+    ~BatchReader() {
+        if (m_on) {
+            io_uring_queue_exit(&m_ring);
+        }
+    }
+    BatchReader(const BatchReader&) = delete;
+    BatchReader& operator=(const BatchReader&) = delete;
+
+    // Whether the system gives io_uring here (a container may refuse it).
+    bool start() {
+        if (io_uring_queue_init(kFiles * 4, &m_ring, 0) < 0) {
+            return false;
+        }
+        m_on = true;
+        if (io_uring_register_files_sparse(&m_ring, kFiles) < 0) {
+            return false;
+        }
+        m_buffers = std::make_unique_for_overwrite<char[]>(kFiles * kSlot);
+        return true;
+    }
+
+    // Reads the files of `paths` (at most kFiles): `sizes` gets the bytes
+    // read of each, or -1 for one to read the ordinary way. False when
+    // io_uring failed as a whole.
+    struct Name {
+        int folder;       // a folder's descriptor, or AT_FDCWD
+        const char* name; // the file's name in it
+    };
+    bool read(const std::vector<Name>& paths, std::vector<std::ptrdiff_t>& sizes) {
+        const auto n = static_cast<unsigned>(paths.size());
+        sizes.assign(n, 0);
+        for (unsigned k = 0; k < n; ++k) {
+            io_uring_sqe* open = io_uring_get_sqe(&m_ring);
+            io_uring_sqe* read = io_uring_get_sqe(&m_ring);
+            io_uring_sqe* close = io_uring_get_sqe(&m_ring);
+            if (open == nullptr || read == nullptr || close == nullptr) {
+                return false;
+            }
+            io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY, 0, k);
+            open->flags |= IOSQE_IO_LINK;
+            io_uring_sqe_set_data64(open, k * 3);
+            io_uring_prep_read(read, static_cast<int>(k), buffer(k), kSlot, 0);
+            read->flags |= IOSQE_FIXED_FILE | IOSQE_IO_LINK;
+            io_uring_sqe_set_data64(read, k * 3 + 1);
+            io_uring_prep_close_direct(close, k);
+            io_uring_sqe_set_data64(close, k * 3 + 2);
+        }
+        int submitted = 0;
+        do {
+            submitted = io_uring_submit_and_wait(&m_ring, n * 3);
+        } while (submitted == -EINTR);
+        if (submitted < 0) {
+            return false;
+        }
+        for (unsigned seen = 0; seen < n * 3; ++seen) {
+            io_uring_cqe* cqe = nullptr;
+            int rc = 0;
+            do {
+                rc = io_uring_wait_cqe(&m_ring, &cqe);
+            } while (rc == -EINTR);
+            if (rc < 0) {
+                return false;
+            }
+            const std::uint64_t data = io_uring_cqe_get_data64(cqe);
+            const auto k = static_cast<unsigned>(data / 3);
+            const int res = cqe->res;
+            io_uring_cqe_seen(&m_ring, cqe);
+            if (k >= n) {
+                continue;
+            }
+            if (data % 3 == 0 && res < 0) {
+                sizes[k] = -1;
+            } else if (data % 3 == 1 && sizes[k] >= 0) {
+                // A slot filled to its end may hold only the start of the file.
+                sizes[k] = res < 0 || static_cast<std::size_t>(res) >= kSlot ? -1 : res;
+            }
+        }
+        return true;
+    }
+
+    std::string_view bytes(unsigned k, std::ptrdiff_t size) const {
+        return {m_buffers.get() + k * kSlot, static_cast<std::size_t>(size)};
+    }
+
+private:
+    char* buffer(unsigned k) { return m_buffers.get() + k * kSlot; }
+
+    io_uring m_ring{};
+    bool m_on = false;
+    std::unique_ptr<char[]> m_buffers;
+};
+
 // Reads the listed sources one after the other, in pieces, converts each
 // piece and hands it over. Runs on the reader thread.
 class Reader {
@@ -443,14 +547,104 @@ public:
     Reader& operator=(const Reader&) = delete;
 
     void run() {
-        for (std::size_t i = 0; i < m_items.size(); ++i) {
-            if (stopped() || !readItem(i)) {
+        m_batched = m_options.batchedReads && m_batch.start();
+        for (std::size_t i = 0; i < m_items.size();) {
+            if (stopped()) {
                 return;
             }
+            std::size_t end = i;
+            while (m_batched && end < m_items.size() && end - i < BatchReader::kFiles && batchable(end)) {
+                ++end;
+            }
+            if (end - i >= 2) {
+                if (!readBatch(i, end)) {
+                    return;
+                }
+                i = end;
+                continue;
+            }
+            if (!readItem(i)) {
+                return;
+            }
+            ++i;
         }
     }
 
 private:
+    // A file found by a folder walk, read as it is (never a stream).
+    bool batchable(std::size_t index) const {
+        const Item& item = m_items[index];
+        return item.fromFolder && item.listError.empty() && item.source->kind == Source::Kind::Path;
+    }
+
+    // Reads the files [from, end) in one submission, then hands each on in
+    // order; those it did not read whole are read the ordinary way.
+    bool readBatch(std::size_t from, std::size_t end) {
+        // Names are looked up in the folder of the batch's first file, held
+        // open, rather than from the root each time.
+        std::vector<BatchReader::Name> names;
+        for (std::size_t k = from; k < end; ++k) {
+            const std::string& path = m_items[k].path;
+            const std::size_t slash = path.rfind('/');
+            if (slash != std::string::npos && slash > 0) {
+                const std::string_view folder(path.data(), slash);
+                if (k == from && folder != m_folder) {
+                    closeFolder();
+                    m_folderFd = ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                    if (m_folderFd >= 0) {
+                        m_folder.assign(folder);
+                    }
+                }
+                if (m_folderFd >= 0 && folder == m_folder) {
+                    names.push_back({m_folderFd, path.c_str() + slash + 1});
+                    continue;
+                }
+            }
+            names.push_back({AT_FDCWD, path.c_str()});
+        }
+        std::vector<std::ptrdiff_t> sizes;
+        if (!m_batch.read(names, sizes)) {
+            // io_uring failed at run time: the ordinary calls from here on.
+            m_batched = false;
+            sizes.assign(names.size(), -1);
+        }
+        for (std::size_t k = from; k < end; ++k) {
+            if (stopped()) {
+                return false;
+            }
+            const std::ptrdiff_t size = sizes[k - from];
+            if (size < 0) {
+                if (!readItem(k)) {
+                    return false;
+                }
+                continue;
+            }
+            const std::string_view text = m_batch.bytes(static_cast<unsigned>(k - from), size);
+            SourceReport report;
+            report.index = k;
+            report.path = m_items[k].path;
+            std::size_t at = 0;
+            if (!readPieces(
+                    k, std::move(report), encodingOf(*m_items[k].source), text.size(),
+                    [&](char* to, std::size_t room) -> ssize_t {
+                        const std::size_t n = std::min(room, text.size() - at);
+                        std::memcpy(to, text.data() + at, n);
+                        at += n;
+                        return static_cast<ssize_t>(n);
+                    },
+                    false)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    Encoding encodingOf(const Source& source) const {
+        return source.forceUtf8                    ? Encoding::UTF8
+               : source.encoding != Encoding::None ? source.encoding
+                                                   : m_options.encoding;
+    }
+
     bool stopped() const { return m_options.stop != nullptr && m_options.stop->load(std::memory_order_relaxed); }
 
     // Hands over the end of a source that gave no text.
@@ -474,9 +668,7 @@ private:
             return failure(index, std::move(report));
         }
         const Source& source = *item.source;
-        const Encoding encoding = source.forceUtf8                    ? Encoding::UTF8
-                                  : source.encoding != Encoding::None ? source.encoding
-                                                                      : m_options.encoding;
+        const Encoding encoding = encodingOf(source);
         if (source.kind == Source::Kind::Text) {
             std::size_t at = 0;
             const std::string_view text = source.text;
@@ -1113,6 +1305,8 @@ private:
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
     SplitChannel& m_split;
+    BatchReader m_batch;
+    bool m_batched = false; // the files of folders are read through m_batch
     bool m_started = false;
     int m_folderFd = -1;
     std::string m_folder; // the folder m_folderFd was opened for

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -350,6 +351,72 @@ TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
         }
     }
     std::remove(path.c_str());
+}
+
+// The files of a folder read many at a submission give what reading them one
+// by one gives: every event in the same order, each file's report the same,
+// whatever its size (empty, a slot's size or more), its encoding or its kind
+// (a mail archive, a link, a file in a subfolder, a name that is not there).
+TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
+    class Record : public pipeline::SearchSink {
+    public:
+        void sourceStarted(std::size_t i, std::size_t total, const std::string& path) override {
+            events.push_back("start " + std::to_string(i) + "/" + std::to_string(total) + " " + path);
+        }
+        void partStarted(std::size_t, const std::string& label) override { events.push_back("part " + label); }
+        void addressFound(std::string_view a, std::size_t i) override {
+            events.push_back(std::to_string(i) + " " + std::string(a));
+        }
+        void sourceFinished(const pipeline::SourceReport& r) override {
+            events.push_back("end " + r.path + " " + std::to_string(static_cast<int>(r.error)) + " " +
+                             std::to_string(r.bytes) + " " + std::to_string(static_cast<int>(r.used)) + " " +
+                             std::to_string(static_cast<int>(r.verdict.kind)) + " " +
+                             std::to_string(static_cast<int>(r.verdict.likely)) + " " + std::to_string(r.invalid) +
+                             " " + std::to_string(r.addresses) + " " + r.sample);
+        }
+        std::vector<std::string> events;
+    };
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(::testing::TempDir()) / "quillon_batches";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "sub");
+    std::mt19937 rng(31);
+    const auto write = [](const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    for (int i = 0; i < 150; ++i) {
+        write(dir / ("f" + std::to_string(i)), randomText(rng, rng() % 40));
+    }
+    write(dir / "empty", "");
+    write(dir / "slot", std::string((std::size_t{64} << 10) - 16, 'x') + " user@example.com");
+    write(dir / "large", std::string(std::size_t{200} << 10, ' ') + "large@example.com\n");
+    write(dir / "sjis", "\x82\xa0\x82\xa2 sjis@example.jp \x82\xa4\x82\xa6\x82\xa8\n");
+    write(dir / "mbox", "From a@example.jp Mon Jan  1 00:00:00 2024\nFrom: a@example.jp\nTo: b@example.jp\n"
+                        "Subject: x\n\nbody c@example.jp\n");
+    for (int i = 0; i < 80; ++i) {
+        write(dir / "sub" / ("g" + std::to_string(i)), randomText(rng, rng() % 40));
+    }
+    fs::create_symlink(dir / "sjis", dir / "link");
+    for (const Encoding enc : {Encoding::None, Encoding::UTF8, Encoding::ShiftJIS}) {
+        for (const std::size_t pieceSize : {std::size_t{16} + rng() % 64, std::size_t{256} << 10}) {
+            pipeline::SearchOptions options;
+            options.encoding = enc;
+            options.pieceSize = pieceSize;
+            pipeline::SearchOptions oneByOne = options;
+            oneByOne.batchedReads = false;
+            const std::vector<pipeline::Source> sources = {pipeline::Source::file(dir.string()),
+                                                           pipeline::Source::file((dir / "missing").string()),
+                                                           pipeline::Source::file((dir / "sub").string())};
+            Record batched;
+            Record plain;
+            pipeline::runSearch(sources, options, batched);
+            pipeline::runSearch(sources, oneByOne, plain);
+            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize);
+            EXPECT_EQ(batched.events, plain.events);
+            EXPECT_GT(batched.events.size(), 2 * 240u);
+        }
+    }
+    fs::remove_all(dir);
 }
 
 } // namespace

@@ -14,6 +14,11 @@ the same bytes on every machine. The files:
   refs.html           an HTML page of 20 MB with 200,000 numeric character
                       references, some of them spelling addresses
   mail.mbox           a mail archive with base64 attachments in 76-character lines
+  mail-plain.mbox     an archive of text mails (English, and Japanese in UTF-8
+                      and ISO-2022-JP, some multipart/alternative with HTML)
+                      with their bodies as they are (8bit or 7bit)
+  mail-encoded.mbox   the same mails with every body in base64 or
+                      quoted-printable
   line-noat.txt       one 20 MB line of letters and digits
   line-atonly.txt     the same with an "@" and no domain after it
   line-addr.txt       the same with an address at its end
@@ -189,6 +194,74 @@ def mail_archive(rng, total, pool):
     return "".join(parts)
 
 
+def quoted_printable(data):
+    """Quoted-printable of bytes, soft line breaks at 76 columns."""
+    out = []
+    for line in data.split(b"\n"):
+        cur = ""
+        for b in line:
+            piece = chr(b) if 33 <= b <= 126 and b != 61 else "=%02X" % b
+            if len(cur) + len(piece) > 75:
+                out.append(cur + "=")
+                cur = ""
+            cur += piece
+        out.append(cur)
+    return "\n".join(out)
+
+
+def text_mail_pair(rng, total, en_pool, ja_pool):
+    """The same text mails twice: bodies as they are, and every body in
+    base64 or quoted-printable (half each)."""
+    plain = []
+    encoded = []
+    size = 0
+    serial = 0
+    while size < total:
+        serial += 1
+        japanese = rng.random() < 0.5
+        pool = ja_pool if japanese else en_pool
+        lines = [rng.choice(pool) for _ in range(rng.randint(10, 60))]
+        for _ in range(rng.randint(0, 3)):
+            lines.insert(rng.randrange(len(lines) + 1), ("連絡先：" if japanese else "Contact: ") + address(rng))
+        text = "\n".join(lines) + "\n"
+        charset = rng.choice(("utf-8", "iso-2022-jp")) if japanese else "us-ascii"
+        data = text.encode("iso2022_jp" if charset == "iso-2022-jp" else "utf-8")
+        bodies = [("plain", data)]
+        if rng.random() < 0.3:
+            html = "<html><body><p>" + text.replace("\n", "<br>\n") + "</p></body></html>\n"
+            bodies.append(("html", html.encode("iso2022_jp" if charset == "iso-2022-jp" else "utf-8")))
+        use_base64 = rng.random() < 0.5
+        head = (
+            "From {s} Mon Jan  1 00:00:00 2024\n"
+            "From: {s}\nTo: {t}\nSubject: message {n}\nDate: Mon, 1 Jan 2024 09:00:00 +0900\n"
+            "Message-ID: <{n}.{r}@mail.example.com>\nMIME-Version: 1.0\n"
+        ).format(s=address(rng), t=address(rng), n=serial, r=rng.randint(0, 10**9))
+        for out, encode in ((plain, False), (encoded, True)):
+            parts = []
+            for subtype, body in bodies:
+                if not encode:
+                    cte = "8bit" if charset == "utf-8" else "7bit"
+                    content = body.decode("ascii" if cte == "7bit" else "utf-8")
+                elif use_base64:
+                    cte, content = "base64", base64.encodebytes(body).decode("ascii")
+                else:
+                    cte, content = "quoted-printable", quoted_printable(body)
+                parts.append(
+                    "Content-Type: text/{st}; charset={c}\nContent-Transfer-Encoding: {e}\n\n{b}\n".format(
+                        st=subtype, c=charset, e=cte, b=content
+                    )
+                )
+            if len(parts) == 1:
+                msg = head + parts[0] + "\n"
+            else:
+                b = "=_alt%08d" % serial
+                msg = head + 'Content-Type: multipart/alternative; boundary="{b}"\n\n'.format(b=b)
+                msg += "".join("--{b}\n{p}".format(b=b, p=p) for p in parts) + "--{b}--\n\n".format(b=b)
+            out.append(msg)
+        size += len(plain[-1].encode("utf-8"))
+    return "".join(plain), "".join(encoded)
+
+
 def alnum_line(rng, total):
     # A random block repeated: the bytes still look like noise to the scanner.
     block = "".join(rng.choices(LOCAL_CHARS + "ABCDEFGHIJKLMNOPQRSTUVWXYZ", k=65536))
@@ -276,6 +349,13 @@ def main():
     del line
 
     write(os.path.join(out, "addresses.txt"), address_list(rng, sz["addresses"]))
+
+    # A generator of its own, so that the files above stay as they were.
+    mail_rng = random.Random(args.seed * 7919 + 1)
+    plain, encoded = text_mail_pair(mail_rng, sz["mail"], en_pool, japanese_pool(mail_rng, 4000))
+    write(os.path.join(out, "mail-plain.mbox"), plain)
+    write(os.path.join(out, "mail-encoded.mbox"), encoded)
+    del plain, encoded
     print("references in refs.html:", refs)
 
 

@@ -330,7 +330,11 @@ std::string helpText() {
     return R"(Usage: quillon-extract [OPTION]... PATH...
 Collects e-mail addresses from text files, folders (walked recursively, hidden
 entries skipped) or standard input (-), post-processes them as Quillon does, and
-writes them in Quillon's export layouts.
+writes them in Quillon's export layouts. Saved mail (.eml and Maildir files,
+mbox archives) is read as a mail reader shows it: header lines, and text parts
+with base64 and quoted-printable undone and their charsets converted (the
+encoding below only for parts that name none); attachments that are not text
+are skipped.
 
 Input:
   -e, --encoding ENC     shift_jis, euc-jp, utf-8, iso-2022-jp, or guess (the

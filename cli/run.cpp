@@ -238,11 +238,16 @@ public:
         // large folder hold none, and naming them all would cost a table
         // entry each. (The path lives until the search ends.)
         m_sourcePath = &path;
+        m_part.clear();
+        m_source = 0;
+    }
+    void partStarted(std::size_t, const std::string& label) override {
+        m_part = label;
         m_source = 0;
     }
     void addressFound(std::string_view address, std::size_t) override {
         if (m_source == 0 && m_sourcePath != nullptr) {
-            m_source = m_box.sourceIndex(*m_sourcePath);
+            m_source = m_box.sourceIndex(m_part.empty() ? *m_sourcePath : *m_sourcePath + " (" + m_part + ")");
         }
         m_found.push_back(addressBox::rowFor(address, m_source));
         if (m_found.size() >= kBatch) {
@@ -277,6 +282,7 @@ private:
     RowList m_found;
     std::uint32_t m_source = 0;
     const std::string* m_sourcePath = nullptr;
+    std::string m_part; // the message of an mbox being read, or empty
     int m_failures = 0;
 };
 

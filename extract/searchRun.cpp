@@ -4,6 +4,7 @@
 #include "extract/ascReferClass.h"
 #include "extract/convModule.h"
 #include "extract/handOver.h"
+#include "extract/mailSource.h"
 #include "extract/pipeline.h"
 #include "extract/searchClass.h"
 
@@ -27,6 +28,7 @@ namespace quillon::pipeline {
 namespace fs = std::filesystem;
 
 void SearchSink::sourceStarted(std::size_t, std::size_t, const std::string&) {}
+void SearchSink::partStarted(std::size_t, const std::string&) {}
 void SearchSink::progress(std::int64_t, std::int64_t, std::uint64_t) {}
 void SearchSink::sourceFinished(const SourceReport&) {}
 void SearchSink::searchFinished(const SearchReport&) {}
@@ -201,6 +203,7 @@ struct Piece {
     std::uint64_t end = 0;         // raw bytes of the source read through this piece
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
+    std::string part;              // the message of an mbox the piece is, when it is one
 
     std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
 };
@@ -553,6 +556,13 @@ private:
                     used = Encoding::UTF8;
                 }
                 report.used = used;
+                // A single message is held whole with its decoded parts: one
+                // larger than any real mail is taken for the text it is.
+                constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
+                if (mailSource::looksLikeMail(raw.view()) &&
+                    (size < kLargestMessage || mailSource::isMbox(raw.view()))) {
+                    return readMail(index, report, enc, size, readFn, raw, eof, stream);
+                }
                 if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {
                     converter.emplace(used);
                 }
@@ -710,6 +720,117 @@ private:
         return false;
     }
 
+    // A mail source (a saved message, or an mbox) is read whole and handed
+    // on one message at a time: its header lines and its text parts decoded
+    // (mailSource), each message a piece. `raw` holds what was read so far.
+    // The report counts no invalid sequences: most parts are read in the
+    // charset they name, not in the run's encoding, and where a reading
+    // gives invalid bytes mailSource reads the part in its likely encoding
+    // as well.
+    template <class ReadFn>
+    bool readMail(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn, Bytes& raw,
+                  bool eof, bool stream) {
+        while (!eof) {
+            if (raw.size == raw.capacity) {
+                raw.ensure(std::max<std::uint64_t>({raw.capacity * 2, size + 1, 4096}));
+            }
+            const ssize_t got = readFn(raw.data.get() + raw.size, raw.capacity - raw.size);
+            if (got == -2 || stopped()) {
+                report.error = ReadError::Stopped;
+                report.finished = false;
+                break;
+            }
+            if (got < 0) {
+                report.systemError = errno;
+                report.error = ReadError::Io;
+                report.detail = std::strerror(report.systemError);
+                break;
+            }
+            if (got == 0) {
+                eof = true;
+            }
+            raw.size += static_cast<std::size_t>(got);
+        }
+        if (!stream && report.error == ReadError::None && raw.size < size) {
+            report.error = ReadError::Shortened;
+        }
+        const std::uint64_t total = stream ? 0 : raw.size;
+        std::atomic<bool> quit{false};
+        JobContext ctx;
+        ctx.stop = &quit;
+        std::optional<Piece> held; // a message is handed on once the next one is known
+        // What the first part without a charset seems to be in, and what it was read in.
+        Encoding likely = Encoding::None;
+        Encoding likelyUsed = Encoding::None;
+        bool handedOn = true;
+        const auto handOn = [&](Piece piece) {
+            const std::size_t cost = 1 + piece.view().size() / kCostUnit;
+            if (!m_out.push(std::move(piece), cost)) {
+                handedOn = false;
+                quit = true;
+            }
+        };
+        if (report.error != ReadError::Stopped) {
+            mailSource::readMail(
+                raw.view(), enc,
+                [&](mailSource::MailMessage&& m) {
+                    if (stopped() || !handedOn) {
+                        quit = true;
+                        return;
+                    }
+                    if (held) {
+                        handOn(std::move(*held));
+                    }
+                    Piece piece;
+                    piece.item = index;
+                    piece.size = total;
+                    piece.first = !m_started;
+                    m_started = true;
+                    piece.end = m.end;
+                    piece.mayHoldReference = m.text.find('&') != std::string::npos;
+                    piece.text = std::move(m.text);
+                    if (m.unnamedLikely != Encoding::None && likely == Encoding::None) {
+                        likely = m.unnamedLikely;
+                        likelyUsed = m.unnamedUsed;
+                    }
+                    if (m.inMbox) {
+                        piece.part = mailSource::messageLabel(m);
+                    }
+                    held = std::move(piece);
+                },
+                ctx);
+            if (stopped()) {
+                report.error = ReadError::Stopped;
+                report.finished = false;
+            }
+        }
+        if (!handedOn) {
+            return false;
+        }
+        // The verdict on a mail source is the one on its parts that name no
+        // charset, the only ones read in the run's encoding (in guess mode,
+        // each in the encoding it seems to be in).
+        if (likely != Encoding::None) {
+            report.verdict.kind = encodingVerdict::Verdict::Kind::Text;
+            report.verdict.likely = likely;
+            report.used = likelyUsed;
+        }
+        Piece last;
+        if (held) {
+            last = std::move(*held);
+        } else {
+            last.item = index;
+            last.first = !m_started;
+        }
+        last.last = true;
+        report.bytes = raw.size;
+        last.report = std::move(report);
+        m_pool.give(std::move(raw));
+        raw = Bytes();
+        handOn(std::move(last));
+        return handedOn && !stopped();
+    }
+
     // Opens a file that a folder walk found through its folder, which is kept
     // open while the walk's files follow one another in it: the system then
     // looks up one name instead of the whole path.
@@ -787,6 +908,9 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             skipping = false;
             current = SourceReport();
             sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+        }
+        if (!piece->part.empty()) {
+            sink.partStarted(piece->item, piece->part);
         }
         if (!piece->view().empty() && !skipping) {
             const std::size_t source = piece->item;

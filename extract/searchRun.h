@@ -87,6 +87,10 @@ public:
     virtual ~SearchSink() = default;
     // `total` counts every source of the run, known once the folders are listed.
     virtual void sourceStarted(std::size_t index, std::size_t total, const std::string& path);
+    // A part of the current source begins: a message of an mbox, named by
+    // `label` ("message 3 <id@host>"). The addresses that follow, up to the
+    // next part or the end of the source, were found in it.
+    virtual void partStarted(std::size_t source, const std::string& label);
     // One address, in the order found; `source` is the index of its source.
     // The view lives until the call returns.
     virtual void addressFound(std::string_view address, std::size_t source) = 0;

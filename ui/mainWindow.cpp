@@ -42,6 +42,7 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace quillon {
 
@@ -373,16 +374,26 @@ void mainWindow::rereadMismatched() {
     if (again.empty()) {
         return;
     }
-    // The rows first found in those sources go; the new reading adds its own.
+    // The rows first found in those sources (or in a message of one, named
+    // "path (message 3)") go; the new reading adds its own.
     whenListReady([this, again] {
-        std::vector<std::uint32_t> sources;
+        std::vector<std::string> paths;
         for (const EncodingBar::Mismatch& m : again) {
-            sources.push_back(AddressBox1.sourceIndex(QFile::encodeName(m.path).toStdString()));
+            paths.push_back(QFile::encodeName(m.path).toStdString());
         }
+        std::unordered_map<std::uint32_t, bool> fromThem;
+        const auto isFromThem = [&](std::uint32_t source) {
+            const auto [at, added] = fromThem.try_emplace(source, false);
+            if (added) {
+                const std::string& name = AddressBox1.sourceName(source);
+                at->second = std::any_of(paths.begin(), paths.end(), [&](const std::string& path) {
+                    return name == path || name.starts_with(path + " (message ");
+                });
+            }
+            return at->second;
+        };
         RowList rows = AddressBox1.takeRows();
-        rows.removeIf([&](const AddressRow& row) {
-            return std::find(sources.begin(), sources.end(), row.source) != sources.end();
-        });
+        rows.removeIf([&](const AddressRow& row) { return row.source != 0 && isFromThem(row.source); });
         AddressBox1.putRows(std::move(rows));
         listCountText->setText(QString::number(AddressBox1.ListCount()));
     });

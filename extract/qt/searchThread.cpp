@@ -26,14 +26,19 @@ public:
     void sourceStarted(std::size_t index, std::size_t total, const std::string& path) override {
         m_batch.index = index;
         m_batch.total = total;
-        m_batch.started.emplace_back(index, path);
+        m_name = m_names++;
+        m_batch.started.emplace_back(m_name, path);
         m_path = path;
         m_batch.path.clear();
         flushIfDue();
     }
-    void addressFound(std::string_view address, std::size_t source) override {
+    void partStarted(std::size_t, const std::string& label) override {
+        m_name = m_names++;
+        m_batch.started.emplace_back(m_name, m_path + " (" + label + ")");
+    }
+    void addressFound(std::string_view address, std::size_t) override {
         m_batch.rows.push_back(addressBox::rowFor(address));
-        m_batch.sources.push_back(source);
+        m_batch.sources.push_back(m_name);
         if (m_batch.rows.size() >= kMaxBatch) {
             flush();
         }
@@ -83,6 +88,8 @@ private:
     searchThread& m_owner;
     Batch m_batch;
     std::string m_path;
+    std::size_t m_names = 0; // names handed out, one per source or message
+    std::size_t m_name = 0;  // the name of the source or message being read
     std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
 };
 

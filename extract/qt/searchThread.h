@@ -41,9 +41,10 @@ public:
     // A batch of rows with where the search stands.
     struct Batch {
         RowList rows;
-        std::vector<std::size_t> sources; // for each row, the index of its source
-        // The sources started since the last batch: their index and name (a
-        // path, or "クリップボード").
+        std::vector<std::size_t> sources; // for each row, the index of its source's name
+        // The sources started since the last batch (and the messages of an
+        // mbox, each a source of its own): the index of their name and the
+        // name (a path, "path (message 3 <id>)", or "クリップボード").
         std::vector<std::pair<std::size_t, std::string>> started;
         std::int64_t maximum = 0; // progress through the current source
         std::int64_t value = 0;

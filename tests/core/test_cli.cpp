@@ -595,16 +595,22 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliEncoding,
                                                         "guess", "cd@y.jp", false}));
 
 // --with-source adds the file each address was first found in (standard
-// input by its name); the first file keeps an address found again later.
+// input by its name, the message of an mbox by its number and Message-ID);
+// the first file keeps an address found again later.
 TEST_F(CliRunTest, TsvWithSourceNamesTheFirstSource) {
     const fs::path a = file("a.txt", "one@a.jp two@b.jp");
+    const fs::path c = file("c.mbox", "From x Mon Jan  1 00:00:00 2024\nSubject: 1\n\nfive@e.jp one@a.jp\n"
+                                      "From y Mon Jan  1 00:00:00 2024\nMessage-ID: <id@e.jp>\n\nsix@f.jp\n");
     const fs::path b = file("b.txt", "TWO@b.jp three@c.jp");
-    const CliRun r =
-        run({"--no-prefs", "--no-sort", "--no-check", "--format", "tsv", "--with-source", a.string(), "-", b.string()},
-            "four@d.jp");
+    const CliRun r = run({"--no-prefs", "--no-sort", "--no-check", "--format", "tsv", "--with-source", a.string(), "-",
+                          c.string(), b.string()},
+                         "four@d.jp");
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(r.out, "0\tone@a.jp\ta.jp\t" + a.string() + "\n0\ttwo@b.jp\tb.jp\t" + a.string() +
-                         "\n0\tfour@d.jp\td.jp\t(standard input)\n0\tthree@c.jp\tc.jp\t" + b.string() + "\n");
+                         "\n0\tfour@d.jp\td.jp\t(standard input)\n0\tfive@e.jp\te.jp\t" + c.string() +
+                         " (message 1)\n0\tid@e.jp\te.jp\t" + c.string() +
+                         " (message 2 <id@e.jp>)\n0\tsix@f.jp\tf.jp\t" + c.string() +
+                         " (message 2 <id@e.jp>)\n0\tthree@c.jp\tc.jp\t" + b.string() + "\n");
 }
 
 TEST_F(CliRunTest, TsvShowsChecksAndTheDomain) {

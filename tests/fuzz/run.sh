@@ -15,7 +15,7 @@ seconds="${1:-5}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(prefs refer scan conv list pieces utf8 extract options export walk)
+  targets=(prefs refer scan conv list pieces utf8 extract options export walk mail)
 fi
 build_dir="${FUZZ_BUILD_DIR:-build-fuzz}"
 files_dir="${FUZZ_FILES_DIR:-}"

@@ -166,6 +166,62 @@ private slots:
         }
         QCOMPARE(output, readFile(exported));
     }
+
+    // A Maildir folder of encoded mails: the same rows from both, and they are
+    // the addresses a mail reader shows (the soft break inside an address
+    // undone, the base64 body read, the image attachment left alone).
+    void maildirGivesTheSameRows() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString maildir = dir.filePath(QStringLiteral("Maildir"));
+        QVERIFY(QDir().mkpath(maildir + QStringLiteral("/tmp")));
+        QVERIFY(writeFile(maildir + QStringLiteral("/new/1700000000.M1P1.host"),
+                          "From: sender@example.org\r\nTo: dest@example.net\r\nMIME-Version: 1.0\r\n"
+                          "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                              QByteArray("連絡先 b64.body@example.jp\n").toBase64() + "\r\n"));
+        QVERIFY(writeFile(
+            maildir + QStringLiteral("/cur/1700000001.M2P2.host:2,S"),
+            "From: other@example.org\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+            "--b\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: "
+            "quoted-printable\r\n\r\n"
+            "=1B$BO\"Mm=1B(B taro.yama=\r\nda@example.jp\r\n"
+            "--b\r\nContent-Type: image/png; name=\"a.png\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                QByteArray("hidden.image@example.com").toBase64() + "\r\n--b--\r\n"));
+
+        App& app = *quillon::win::App();
+        app.prefN[1] = Settings::kDeleteOff;
+        app.prefN[2] = Settings::kSortOff;
+        app.prefN[3] = Settings::kCheckOff;
+        app.prefN[4] = 4;
+        app.filterString.clear();
+        QVERIFY(app.settei());
+        app.inEncoding = quillon::Encoding::ShiftJIS;
+
+        const QString exported = dir.filePath(QStringLiteral("window.txt"));
+        FakeServices fake;
+        fake.saveAnswers << exported;
+        mainWindow w(&fake);
+        w.openFile(maildir);
+        QVERIFY(waitIdle(w));
+        w.write();
+        const QByteArray fromWindow = readFile(exported);
+
+        QProcess cli;
+        const QString prefFolder = QString::fromStdString(app.prefStore().folder().string());
+        cli.start(QString::fromUtf8(QUILLON_EXTRACT_PROGRAM),
+                  {QStringLiteral("--encoding"), QStringLiteral("shift_jis"), QStringLiteral("--prefs"), prefFolder,
+                   maildir});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardOutput(), fromWindow);
+
+        const QList<QByteArray> rows = QByteArray(fromWindow).replace("\r\n", "\n").replace('\r', '\n').split('\n');
+        QVERIFY(rows.contains("taro.yamada@example.jp"));
+        QVERIFY(rows.contains("b64.body@example.jp"));
+        QVERIFY(rows.contains("sender@example.org"));
+        QVERIFY(!rows.contains("da@example.jp"));
+        QVERIFY(!rows.contains("hidden.image@example.com"));
+    }
 };
 
 QUILLON_UI_TEST_MAIN(TestCliMatchesWindow)

@@ -216,11 +216,18 @@ private slots:
         FakeServices fake;
         mainWindow w(&fake);
         const QString good = m_dir->filePath(QStringLiteral("sjis.txt"));
-        writeFile(good, "\x92\x53\x93\x96 first@ok.jp\n"); // 担当 in Shift_JIS
+        QVERIFY(writeFile(good, "\x92\x53\x93\x96 first@ok.jp\n")); // 担当 in Shift_JIS
         const QString bad = m_dir->filePath(QStringLiteral("utf8.txt"));
         QVERIFY(writeFile(bad, QStringLiteral("メール：hanako@example.jp\n連絡先：taro@example.co.jp\n").toUtf8()));
+        // An mbox whose bodies name no charset: its messages are read again too.
+        const QString mbox = m_dir->filePath(QStringLiteral("mails.mbox"));
+        QVERIFY(writeFile(
+            mbox, QStringLiteral("From a Mon Jan  1 00:00:00 2024\nFrom: one@mbox.jp\n\nメール：hanako@mbox.jp\n"
+                                 "From b Mon Jan  1 00:00:00 2024\nFrom: two@mbox.jp\n\nメール：hanako2@mbox.jp\n")
+                      .toUtf8()));
         w.openFile(good);
         w.openFile(bad);
+        w.openFile(mbox);
         QVERIFY(waitIdle(w));
         QCOMPARE(w.statasText->text(), QStringLiteral("検索完了"));
         QVERIFY(column(w, 1).contains(QStringLiteral("anako@example.jp")));
@@ -228,7 +235,7 @@ private slots:
         QVERIFY(w.encodingBar->geometry().bottom() < w.AddressBox1View->geometry().top());
         const QString says = w.encodingBar->message->text();
         QVERIFY2(says.contains(QStringLiteral("utf8.txt")) && says.contains(QStringLiteral("UTF-8")) &&
-                     !says.contains(QStringLiteral("sjis.txt")),
+                     says.contains(QStringLiteral("mails.mbox")) && !says.contains(QStringLiteral("sjis.txt")),
                  qPrintable(says));
         QCOMPARE(w.encodingBar->accessibleDescription(), says);
         QVERIFY(w.encodingBar->rereadButton->isVisibleTo(&w));
@@ -243,11 +250,15 @@ private slots:
         QVERIFY(waitIdle(w));
         QStringList found = column(w, 1);
         found.sort();
-        QCOMPARE(found, QStringList({QStringLiteral("first@ok.jp"), QStringLiteral("hanako@example.jp"),
-                                     QStringLiteral("taro@example.co.jp")}));
+        QCOMPARE(found, QStringList({QStringLiteral("first@ok.jp"), QStringLiteral("hanako2@mbox.jp"),
+                                     QStringLiteral("hanako@example.jp"), QStringLiteral("hanako@mbox.jp"),
+                                     QStringLiteral("one@mbox.jp"), QStringLiteral("taro@example.co.jp"),
+                                     QStringLiteral("two@mbox.jp")}));
         QVERIFY(w.encodingBar->isHidden());
         QVERIFY(tooltipOf(QStringLiteral("hanako@example.jp")).contains(bad));
-        QCOMPARE(w.listCountText->text(), QStringLiteral("3"));
+        QVERIFY2(tooltipOf(QStringLiteral("hanako2@mbox.jp")).contains(mbox + QStringLiteral(" (message 2)")),
+                 qPrintable(tooltipOf("hanako2@mbox.jp")));
+        QCOMPARE(w.listCountText->text(), QStringLiteral("7"));
     }
 
     void cancelledOpenDialogChangesNothing() {

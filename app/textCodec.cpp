@@ -47,12 +47,16 @@ private:
     std::size_t m_used;
 };
 
-// One run of UTF-8 text to CP932, appended to `buf`; one "?" for each
-// character with no CP932 form and for each invalid sequence.
-void sjisConvert(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
-    char* inPtr = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    while (inLeft > 0) {
+// Runs `cd` over `in`, appending to `buf`, until the input is used up or an
+// error ends it. At an invalid or incomplete sequence, `onBad(err, p, left)`
+// writes what stands for it and returns how many input bytes to skip (all of
+// `left` ends the run). A full buffer grows by `expansion` bytes per input
+// byte left.
+template <class OnBad>
+void iconvRun(iconv_t cd, std::string_view in, OutBuffer& buf, std::size_t expansion, OnBad&& onBad) {
+    char* inPtr = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    while (true) {
         char* outPtr = buf.cursor();
         std::size_t outLeft = buf.room();
         const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
@@ -61,21 +65,30 @@ void sjisConvert(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t&
             break;
         }
         if (errno == E2BIG) {
-            buf.reserveMore(inLeft + 64);
+            buf.reserveMore(inLeft * expansion + 64);
             continue;
         }
+        const std::size_t skip = onBad(errno, reinterpret_cast<const unsigned char*>(inPtr), inLeft);
+        inPtr += skip;
+        inLeft -= skip;
+        if (inLeft == 0) {
+            break;
+        }
+    }
+}
+
+// One run of UTF-8 text to CP932, appended to `buf`; one "?" for each
+// character with no CP932 form and for each invalid sequence.
+void sjisConvert(iconv_t cd, std::string_view utf8, OutBuffer& buf, std::size_t& replaced) {
+    iconvRun(cd, utf8, buf, 1, [&](int, const unsigned char* p, std::size_t left) {
         // A character with no CP932 form (EILSEQ), or bytes that are not
         // UTF-8 (EILSEQ, or EINVAL at the end): one "?" each.
         buf.append("?");
         ++replaced;
         std::size_t bad = 0;
-        std::size_t len = utf8Check::sequence(reinterpret_cast<const unsigned char*>(inPtr), inLeft, bad);
-        if (len == 0) {
-            len = bad;
-        }
-        inPtr += len;
-        inLeft -= len;
-    }
+        const std::size_t len = utf8Check::sequence(p, left, bad);
+        return len == 0 ? bad : len;
+    });
 }
 
 // Whether every ASCII byte reads as itself in CP932, asked of the converter
@@ -196,32 +209,13 @@ void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expa
                 std::size_t& invalid) {
     OutBuffer buf(out);
     buf.reserveMore(in.size() / 2 * 3 + 64);
-    char* inPtr = const_cast<char*>(in.data());
-    std::size_t inLeft = in.size();
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    while (true) {
-        char* outPtr = buf.cursor();
-        std::size_t outLeft = buf.room();
-        const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        buf.advanceTo(outPtr);
-        if (r != static_cast<std::size_t>(-1)) {
-            break;
-        }
-        if (errno == E2BIG) {
-            buf.reserveMore(inLeft * expansion + 64);
-        } else if (errno == EILSEQ) {
-            buf.append(kReplacement);
-            ++invalid;
-            const std::size_t skip = invalidLength(rule, reinterpret_cast<const unsigned char*>(inPtr), inLeft);
-            inPtr += skip;
-            inLeft -= skip;
-        } else {
-            // EINVAL: the text ends inside a character.
-            buf.append(kReplacement);
-            ++invalid;
-            break;
-        }
-    }
+    iconvRun(cd, in, buf, expansion, [&](int err, const unsigned char* p, std::size_t left) {
+        buf.append(kReplacement);
+        ++invalid;
+        // EINVAL: the text ends inside a character.
+        return err == EILSEQ ? invalidLength(rule, p, left) : left;
+    });
     // A stateful encoding may owe a final shift sequence.
     buf.reserveMore(16);
     char* outPtr = buf.cursor();
@@ -232,18 +226,7 @@ void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expa
 
 void convertWith(const char* from, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
                  std::size_t& invalid) {
-    if (in.empty()) {
-        return;
-    }
-    Iconv cd("UTF-8", from);
-    if (!cd.ok()) {
-        // The C library lacks the converter: keep the text's length visible
-        // rather than returning nothing.
-        out.append(kReplacement);
-        ++invalid;
-        return;
-    }
-    convertAll(cd.get(), rule, in, expansion, out, invalid);
+    convertFrom(from, in, out, invalid, [&](iconv_t cd) { convertAll(cd, rule, in, expansion, out, invalid); });
 }
 
 void repairUtf8(std::string_view text, std::string& out, std::size_t& invalid) {

@@ -61,8 +61,24 @@ std::size_t invalidLength(SkipRule rule, const unsigned char* p, std::size_t lef
 // give.
 void convertAll(iconv_t cd, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
                 std::size_t& invalid);
-// convertAll with a converter to UTF-8 opened from `from` (one U+FFFD when
-// glibc lacks it).
+// Calls `convert(cd)` with a converter to UTF-8 opened from `from`, for a
+// non-empty `in`. When the C library lacks the converter, one U+FFFD stands
+// for the text, so that its length stays visible rather than nothing.
+template <class Convert>
+void convertFrom(const char* from, std::string_view in, std::string& out, std::size_t& invalid, Convert&& convert) {
+    if (in.empty()) {
+        return;
+    }
+    Iconv cd("UTF-8", from);
+    if (!cd.ok()) {
+        out.append(kReplacement);
+        ++invalid;
+        return;
+    }
+    convert(cd.get());
+}
+
+// convertAll with a converter to UTF-8 opened from `from` (convertFrom).
 void convertWith(const char* from, SkipRule rule, std::string_view in, std::size_t expansion, std::string& out,
                  std::size_t& invalid);
 

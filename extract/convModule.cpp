@@ -204,16 +204,7 @@ void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::strin
 // convertWith for CP932 and EUC-JP-MS, through the table.
 void convertByTable(const char* from, SkipRule rule, const DecodeTable& t, std::string_view in, std::string& out,
                     std::size_t& invalid) {
-    if (in.empty()) {
-        return;
-    }
-    Iconv cd("UTF-8", from);
-    if (!cd.ok()) {
-        out.append(kReplacement);
-        ++invalid;
-        return;
-    }
-    decodeWithTable(t, cd.get(), rule, in, out, invalid);
+    convertFrom(from, in, out, invalid, [&](iconv_t cd) { decodeWithTable(t, cd, rule, in, out, invalid); });
 }
 
 // ---- UTF-8 ----
@@ -374,6 +365,26 @@ std::string guessSample(std::string_view raw) {
     return std::string(raw.substr(0, std::min(raw.size(), kGuessSampleSize)));
 }
 
+Encoding uchardetJapanese(std::string_view sample) {
+    std::string charset;
+    if (uchardet_t ud = uchardet_new()) {
+        if (uchardet_handle_data(ud, sample.data(), sample.size()) == 0) {
+            uchardet_data_end(ud);
+            if (const char* name = uchardet_get_charset(ud)) {
+                charset = name;
+            }
+        }
+        uchardet_delete(ud);
+    }
+    if (equalsNoCase(charset, "SHIFT_JIS") || equalsNoCase(charset, "CP932") || equalsNoCase(charset, "WINDOWS-31J")) {
+        return Encoding::ShiftJIS;
+    }
+    if (equalsNoCase(charset, "EUC-JP")) {
+        return Encoding::EucJP;
+    }
+    return Encoding::None;
+}
+
 Encoding guessEncoding(std::string_view sample) {
     const bool sevenBit =
         std::none_of(sample.begin(), sample.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -391,21 +402,8 @@ Encoding guessEncoding(std::string_view sample) {
         return Encoding::UTF8;
     }
 
-    std::string charset;
-    if (uchardet_t ud = uchardet_new()) {
-        if (uchardet_handle_data(ud, sample.data(), sample.size()) == 0) {
-            uchardet_data_end(ud);
-            if (const char* name = uchardet_get_charset(ud)) {
-                charset = name;
-            }
-        }
-        uchardet_delete(ud);
-    }
-    if (equalsNoCase(charset, "SHIFT_JIS") || equalsNoCase(charset, "CP932") || equalsNoCase(charset, "WINDOWS-31J")) {
-        return Encoding::ShiftJIS;
-    }
-    if (equalsNoCase(charset, "EUC-JP")) {
-        return Encoding::EucJP;
+    if (const Encoding named = uchardetJapanese(sample); named != Encoding::None) {
+        return named;
     }
     // Any other answer (none, a Western, Chinese or Korean encoding) comes
     // from too little or mixed text. The text is then taken as whichever of

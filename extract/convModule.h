@@ -17,6 +17,11 @@ inline constexpr std::size_t kGuessSampleSize = 2048;
 // inside a multibyte character.
 std::string guessSample(std::string_view raw);
 
+// What uchardet names a byte sample as, when it names one of the two 8-bit
+// Japanese encodings: ShiftJIS (also for CP932), EucJP; None for any other
+// answer or none.
+Encoding uchardetJapanese(std::string_view sample);
+
 // Names the Japanese encoding of a byte sample: Shift_JIS, EUC-JP, UTF-8 or
 // ISO-2022-JP; never None.
 Encoding guessEncoding(std::string_view sample);

@@ -3,8 +3,6 @@
 #include "app/utf8Check.h"
 #include "extract/convModule.h"
 
-#include <uchardet.h>
-
 #include <algorithm>
 #include <bit>
 #include <utility>
@@ -121,13 +119,6 @@ std::size_t nextOfInterest(const unsigned char* p, std::size_t n, std::size_t i,
         ++i;
     }
     return i;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
 }
 
 } // namespace
@@ -393,21 +384,8 @@ void Evidence::prune(bool decide) {
 }
 
 Encoding Evidence::tieBreak() const {
-    std::string charset;
-    if (uchardet_t ud = uchardet_new()) {
-        if (uchardet_handle_data(ud, m_sample.data(), m_sample.size()) == 0) {
-            uchardet_data_end(ud);
-            if (const char* name = uchardet_get_charset(ud)) {
-                charset = name;
-            }
-        }
-        uchardet_delete(ud);
-    }
-    if (equalsNoCase(charset, "SHIFT_JIS") || equalsNoCase(charset, "CP932") || equalsNoCase(charset, "WINDOWS-31J")) {
-        return Encoding::ShiftJIS;
-    }
-    if (equalsNoCase(charset, "EUC-JP")) {
-        return Encoding::EucJP;
+    if (const Encoding named = convModule::uchardetJapanese(m_sample); named != Encoding::None) {
+        return named;
     }
     // Japanese read as Shift_JIS is mostly two-byte characters; EUC-JP read
     // as Shift_JIS is mostly half-width katakana and user-defined characters.

@@ -13,20 +13,7 @@
 
 namespace quillon::pipeline {
 
-// ---- Reading sources -------------------------------------------------------
-
-struct FileRead {
-    ReadError error = ReadError::None;
-    std::string detail; // the system's words for an I/O error, when there is one
-    std::string bytes;
-    bool ok() const { return error == ReadError::None; }
-};
-
-// Reads a regular file whole as raw bytes. Anything else (a folder, a FIFO, a
-// device, a socket) is refused instead of blocking. Sees ctx.stop between
-// chunks (ReadError::Stopped). A file too large for memory is refused with
-// ReadError::TooLarge.
-FileRead readWholeFile(const std::filesystem::path& path, const JobContext& ctx = {});
+// ---- Walking folders ------------------------------------------------------
 
 // Walks a folder recursively in a stable order (names sorted), calling
 // `onFile` for every regular file. Hidden entries (names starting with ".")

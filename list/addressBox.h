@@ -1,7 +1,7 @@
 #pragma once
 
-#include "extract/searchInterface.h"
 #include "list/inteliBox.h"
+#include "list/searchInterface.h"
 
 #include <cstdint>
 #include <string>

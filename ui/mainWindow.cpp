@@ -77,6 +77,9 @@ mainWindow::mainWindow(Services* services, QWidget* parent)
 }
 
 mainWindow::~mainWindow() {
+    // Closing the window below moves the focus, and the application would
+    // call back into this half-destroyed window for it.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     stop = true;
     AddressBox1.exeStop = true;
     m_queue.clear();

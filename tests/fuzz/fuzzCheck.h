@@ -4,11 +4,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <stdlib.h>
+#include <string>
 #include <string_view>
 
 // What the fuzz targets share: a check that reports the broken property and
-// aborts (libFuzzer then keeps the input), and a reader that takes numbers
-// and texts off the front of the fuzz input.
+// aborts (libFuzzer then keeps the input), a reader that takes numbers and
+// texts off the front of the fuzz input, and a scratch folder for targets
+// that write files.
 #define FUZZ_CHECK(cond)                                                                                               \
     do {                                                                                                               \
         if (!(cond)) {                                                                                                 \
@@ -42,5 +46,62 @@ private:
     std::size_t m_size;
     std::size_t m_pos = 0;
 };
+
+// A temporary folder of the target's own, named after `prefix`, made on the
+// first call and removed with all it holds when the target exits. Later calls
+// return the same folder whatever they pass.
+inline const std::filesystem::path& scratchFolder(const char* prefix) {
+    static const std::filesystem::path dir = [prefix] {
+        std::string tmpl = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+        if (mkdtemp(tmpl.data()) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        return std::filesystem::path(tmpl);
+    }();
+    // Registered once `dir` is made, so that the removal runs before `dir`
+    // itself is destroyed at exit.
+    [[maybe_unused]] static const bool removedAtExit = std::atexit([] {
+                                                           std::error_code ec;
+                                                           std::filesystem::remove_all(scratchFolder(nullptr), ec);
+                                                       }) == 0;
+    return dir;
+}
+
+// The UTF-8 sequence at the start of p[0, left) (left > 0), read by the
+// definition and kept plain to check the program's readers against: returns
+// its length, the whole character when `complete`, else the maximal part of an
+// invalid one (a lead byte with the continuation bytes that fit it, or a lone
+// byte).
+inline std::size_t utf8ByDefinition(const unsigned char* p, std::size_t left, bool& complete) {
+    const unsigned char b = p[0];
+    std::size_t need = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (b < 0x80) {
+        need = 0;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+        need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        lo = b == 0xE0 ? 0xA0 : 0x80;
+        hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        complete = false;
+        return 1;
+    }
+    std::size_t len = 1;
+    while (len <= need && len < left && p[len] >= lo && p[len] <= hi) {
+        ++len;
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    complete = len == need + 1;
+    return len;
+}
 
 } // namespace quillon::fuzz

@@ -12,50 +12,17 @@ namespace {
 
 using quillon::Encoding;
 
-// The characters of a byte text read as UTF-8, written out again here: each
-// valid sequence is one character, and so is each maximal part of an invalid
-// one (a lead byte with the continuation bytes that fit it, or a lone byte).
+// The characters of a byte text read as UTF-8: each valid sequence is one
+// character, and so is each maximal part of an invalid one.
 // Sets `valid` to whether there was no invalid part.
 std::size_t utf8Characters(std::string_view text, bool& valid) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
     std::size_t count = 0;
     valid = true;
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char b = p[i];
-        std::size_t need = 0;
-        unsigned char lo = 0x80;
-        unsigned char hi = 0xBF;
-        if (b < 0x80) {
-            need = 0;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            lo = b == 0xE0 ? 0xA0 : 0x80;
-            hi = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            lo = b == 0xF0 ? 0x90 : 0x80;
-            hi = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            valid = false;
-            ++count;
-            ++i;
-            continue;
-        }
-        std::size_t len = 1;
-        while (len <= need && i + len < n && p[i + len] >= lo && p[i + len] <= hi) {
-            ++len;
-            lo = 0x80;
-            hi = 0xBF;
-        }
-        if (len != need + 1) {
-            valid = false;
-        }
-        ++count;
-        i += len;
+    for (std::size_t i = 0; i < text.size(); ++count) {
+        bool complete = false;
+        i += quillon::fuzz::utf8ByDefinition(p + i, text.size() - i, complete);
+        valid = valid && complete;
     }
     return count;
 }

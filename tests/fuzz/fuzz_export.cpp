@@ -112,20 +112,8 @@ private:
     }
 };
 
-const fs::path& folder() {
-    static const fs::path dir = [] {
-        std::string tmpl = (fs::temp_directory_path() / "quillon-fuzz-export-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(folder(), ec);
-        });
-        return fs::path(tmpl);
-    }();
-    return dir;
+const std::filesystem::path& folder() {
+    return quillon::fuzz::scratchFolder("quillon-fuzz-export");
 }
 
 std::string contentOf(const fs::path& path) {

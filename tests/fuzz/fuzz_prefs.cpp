@@ -27,19 +27,7 @@ void mallocHook(const volatile void*, std::size_t size) {
 void freeHook(const volatile void*) {}
 
 const std::filesystem::path& folder() {
-    static const std::filesystem::path dir = [] {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "quillon-fuzz-prefs-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(folder(), ec);
-        });
-        return std::filesystem::path(tmpl);
-    }();
-    return dir;
+    return quillon::fuzz::scratchFolder("quillon-fuzz-prefs");
 }
 
 void writeFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {

@@ -15,35 +15,12 @@ namespace {
 std::size_t firstInvalidByDefinition(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char b = p[i];
-        std::size_t need = 0;
-        unsigned char lo = 0x80;
-        unsigned char hi = 0xBF;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            lo = b == 0xE0 ? 0xA0 : 0x80;
-            hi = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            lo = b == 0xF0 ? 0x90 : 0x80;
-            hi = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
+        bool complete = false;
+        const std::size_t len = quillon::fuzz::utf8ByDefinition(p + i, text.size() - i, complete);
+        if (!complete) {
             return i;
         }
-        for (std::size_t k = 1; k <= need; ++k) {
-            if (i + k >= text.size() || p[i + k] < lo || p[i + k] > hi) {
-                return i;
-            }
-            lo = 0x80;
-            hi = 0xBF;
-        }
-        i += need + 1;
+        i += len;
     }
     return text.size();
 }

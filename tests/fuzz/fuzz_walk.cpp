@@ -20,20 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path& folder() {
-    static const fs::path dir = [] {
-        std::string tmpl = (fs::temp_directory_path() / "quillon-fuzz-walk-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(folder(), ec);
-        });
-        return fs::path(tmpl);
-    }();
-    return dir;
+const std::filesystem::path& folder() {
+    return quillon::fuzz::scratchFolder("quillon-fuzz-walk");
 }
 
 void walkPlainly(const fs::path& dir, std::set<fs::path>& visited, std::vector<fs::path>& files) {

@@ -1,4 +1,5 @@
 #include "support/ui_fakes.h"
+#include "support/ui_window.h"
 
 #include "list/qt/addressModel.h"
 #include "list/qt/addressView.h"
@@ -21,30 +22,12 @@
 using quillon::App;
 using quillon::Encoding;
 using quillon::mainWindow;
+using quillon::test::addresses;
 using quillon::test::FakeServices;
+using quillon::test::waitIdle;
+using quillon::test::writeFile;
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QStringList addresses(const mainWindow& w) {
-    QStringList out;
-    for (std::int64_t r = 0; r < w.AddressBox1.ListCount(); ++r) {
-        out << QString::fromStdString(w.AddressBox1.Cell(r, 1));
-    }
-    return out;
-}
-
-bool waitIdle(mainWindow& w, int timeoutMs = 120000) {
-    if (!w.jobRunning()) {
-        return true;
-    }
-    QSignalSpy spy(&w, &mainWindow::jobsIdle);
-    return spy.wait(timeoutMs);
-}
 
 void settings(bool dedupe, bool sort, bool check, const std::string& filter = {}) {
     App& app = *quillon::win::App();
@@ -117,7 +100,7 @@ private slots:
         w.AddressBox1.addAddress("kept@before.jp", 1);
         quillon::win::App()->inEncoding = static_cast<Encoding>(encoding);
         w.openFile(path);
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         verifyIdle(w);
         QCOMPARE(w.statasText->text(), QStringLiteral("検索完了"));
         QCOMPARE(addresses(w), QStringList{"kept@before.jp"} + expected);
@@ -129,7 +112,7 @@ private slots:
         mainWindow w(&fake);
         w.AddressBox1.addAddress("kept@before.jp", 1);
         w.openFile(m_dir->filePath(QStringLiteral("gone.txt")));
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         verifyIdle(w);
         QVERIFY(w.statasText->text().contains(QStringLiteral("gone.txt")));
         QVERIFY(w.statasText->text().contains(QStringLiteral("見つかりません")));
@@ -148,7 +131,7 @@ private slots:
         FakeServices fake;
         mainWindow w(&fake);
         w.openFile(root.filePath(QStringLiteral("drop")));
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         verifyIdle(w);
         QCOMPARE(addresses(w), (QStringList{"aa@a.jp", "cc@c.jp"}));
         QVERIFY(w.statasText->text().startsWith(QStringLiteral("検索完了")));
@@ -173,7 +156,7 @@ private slots:
         mainWindow w(&fake);
         w.openFile(root.filePath(QStringLiteral("many")));
         w.openFile(root.filePath(QStringLiteral("deep")));
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         verifyIdle(w);
         QCOMPARE(w.AddressBox1.ListCount(), 10001);
         QVERIFY(addresses(w).contains(QStringLiteral("bottom@deep.jp")));
@@ -197,7 +180,7 @@ private slots:
         mainWindow w(&fake);
         w.openFile(a);
         w.openFile(b);
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         verifyIdle(w);
         QCOMPARE(w.AddressBox1.ListCount(), 200002);
     }
@@ -220,7 +203,7 @@ private slots:
         fake.clipboard = big;
         fake.clipboardHasText = true;
         w._EditPaste_Action();
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         verifyIdle(w);
         QCOMPARE(addresses(w), (QStringList{"head@clip.jp", "tail@clip.jp"}));
     }
@@ -264,7 +247,7 @@ private slots:
             }
         });
         w.openFile(first);
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         QVERIFY(pressed);
         verifyIdle(w);
         const QStringList rows = addresses(w);
@@ -301,7 +284,7 @@ private slots:
             }
         });
         w.openFile(first);
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 120000));
         QVERIFY(dropped);
         verifyIdle(w);
         QCOMPARE(addresses(w), (QStringList{"aa@one.jp", "cc@two.jp"}));

@@ -1,4 +1,5 @@
 #include "support/ui_fakes.h"
+#include "support/ui_window.h"
 
 #include "extract/convModule.h"
 #include "ui/App.h"
@@ -16,6 +17,8 @@ using quillon::App;
 using quillon::mainWindow;
 using quillon::Settings;
 using quillon::test::FakeServices;
+using quillon::test::waitIdle;
+using quillon::test::writeFile;
 
 namespace {
 
@@ -40,23 +43,9 @@ QByteArray shiftJis(const char* utf8) {
     return QByteArray::fromStdString(r.bytes);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool waitIdle(mainWindow& w, int timeoutMs = 30000) {
-    if (!w.jobRunning()) {
-        return true;
-    }
-    QSignalSpy spy(&w, &mainWindow::jobsIdle);
-    return spy.wait(timeoutMs);
 }
 
 } // namespace
@@ -136,7 +125,7 @@ private slots:
         w.openFile(mainFile);
         w.openFile(folder);
         w.openFile(lastFile);
-        QVERIFY(waitIdle(w));
+        QVERIFY(waitIdle(w, 30000));
         QVERIFY(w.AddressBox1.ListCount() > 0);
         w.write();
         QCOMPARE(fake.saveProposals.size(), 1);

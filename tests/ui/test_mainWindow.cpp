@@ -1,4 +1,5 @@
 #include "support/ui_fakes.h"
+#include "support/ui_window.h"
 
 #include "list/qt/addressModel.h"
 #include "list/qt/addressView.h"
@@ -30,32 +31,12 @@
 using quillon::App;
 using quillon::mainWindow;
 using quillon::Settings;
+using quillon::test::column;
 using quillon::test::FakeServices;
+using quillon::test::waitIdle;
+using quillon::test::writeFile;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QStringList column(const mainWindow& w, int c) {
-    QStringList out;
-    for (std::int64_t r = 0; r < w.AddressBox1.ListCount(); ++r) {
-        out << QString::fromStdString(w.AddressBox1.Cell(r, c));
-    }
-    return out;
-}
-
-// Waits until the window has no job left.
-bool waitIdle(mainWindow& w, int timeoutMs = 20000) {
-    if (!w.jobRunning()) {
-        return true;
-    }
-    QSignalSpy spy(&w, &mainWindow::jobsIdle);
-    return spy.wait(timeoutMs);
-}
 
 void useSettings(bool dedupe, bool sort, bool check, const std::string& filter = {}, bool inList = true) {
     App& app = *quillon::win::App();
@@ -162,7 +143,7 @@ private slots:
     void fullRunShowsTheStatusesInOrder() {
         useSettings(true, true, true, "blocked@spam.example");
         const QString path = m_dir->filePath(QStringLiteral("a.txt"));
-        writeFile(path, "to zed@b.jp and amy@a.com, ZED@B.JP and blocked@spam.example ok");
+        QVERIFY(writeFile(path, "to zed@b.jp and amy@a.com, ZED@B.JP and blocked@spam.example ok"));
         FakeServices fake;
         fake.openAnswers << path;
         mainWindow w(&fake);
@@ -220,7 +201,7 @@ private slots:
         w.AddressBox1.addAddress("one@x.jp", 1);
         w.AddressBox1.addAddress("two@x.jp", 1);
         const QString path = m_dir->filePath(QStringLiteral("three.txt"));
-        writeFile(path, "aa@b.com bb@c.com aa@b.com");
+        QVERIFY(writeFile(path, "aa@b.com bb@c.com aa@b.com"));
         w.openFile(path);
         QVERIFY(waitIdle(w));
         QCOMPARE(w.AddressBox1.ListCount(), 5);
@@ -235,15 +216,15 @@ private slots:
         FakeServices fake;
         mainWindow w(&fake);
         const QString good = m_dir->filePath(QStringLiteral("sjis.txt"));
-        writeFile(good, "\x92\x53\x93\x96 first@ok.jp\n"); // 担当 in Shift_JIS
+        QVERIFY(writeFile(good, "\x92\x53\x93\x96 first@ok.jp\n")); // 担当 in Shift_JIS
         const QString bad = m_dir->filePath(QStringLiteral("utf8.txt"));
-        writeFile(bad, QStringLiteral("メール：hanako@example.jp\n連絡先：taro@example.co.jp\n").toUtf8());
+        QVERIFY(writeFile(bad, QStringLiteral("メール：hanako@example.jp\n連絡先：taro@example.co.jp\n").toUtf8()));
         // An mbox whose bodies name no charset: its messages are read again too.
         const QString mbox = m_dir->filePath(QStringLiteral("mails.mbox"));
-        writeFile(mbox,
-                  QStringLiteral("From a Mon Jan  1 00:00:00 2024\nFrom: one@mbox.jp\n\nメール：hanako@mbox.jp\n"
+        QVERIFY(writeFile(
+            mbox, QStringLiteral("From a Mon Jan  1 00:00:00 2024\nFrom: one@mbox.jp\n\nメール：hanako@mbox.jp\n"
                                  "From b Mon Jan  1 00:00:00 2024\nFrom: two@mbox.jp\n\nメール：hanako2@mbox.jp\n")
-                      .toUtf8());
+                      .toUtf8()));
         w.openFile(good);
         w.openFile(bad);
         w.openFile(mbox);
@@ -301,7 +282,7 @@ private slots:
             text += a + a;
         }
         const QString path = m_dir->filePath(QStringLiteral("big.txt"));
-        writeFile(path, text);
+        QVERIFY(writeFile(path, text));
         FakeServices fake;
         mainWindow w(&fake);
         bool pressed = false;
@@ -327,10 +308,10 @@ private slots:
         useSettings(false, true, false);
         QDir root(m_dir->path());
         QVERIFY(root.mkpath(QStringLiteral("drop/sub")));
-        writeFile(root.filePath(QStringLiteral("drop/one.txt")), "aa@one.jp");
-        writeFile(root.filePath(QStringLiteral("drop/two.txt")), "bb@two.jp");
-        writeFile(root.filePath(QStringLiteral("drop/sub/three.txt")), "cc@three.jp");
-        writeFile(root.filePath(QStringLiteral("drop/.hidden.txt")), "dd@hidden.jp");
+        QVERIFY(writeFile(root.filePath(QStringLiteral("drop/one.txt")), "aa@one.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("drop/two.txt")), "bb@two.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("drop/sub/three.txt")), "cc@three.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("drop/.hidden.txt")), "dd@hidden.jp"));
         // A link back to the folder itself must not be walked forever.
         QVERIFY(::symlink(qPrintable(root.filePath(QStringLiteral("drop"))),
                           qPrintable(root.filePath(QStringLiteral("drop/sub/loop")))) == 0);
@@ -363,7 +344,7 @@ private slots:
         mainWindow w(&fake);
         for (int i = 0; i < 5; ++i) {
             const QString path = m_dir->filePath(QStringLiteral("f%1.txt").arg(i));
-            writeFile(path, "same@x.jp other" + QByteArray::number(i) + "@x.jp");
+            QVERIFY(writeFile(path, "same@x.jp other" + QByteArray::number(i) + "@x.jp"));
             w.openFile(path);
         }
         QVERIFY(waitIdle(w));
@@ -513,7 +494,7 @@ private slots:
         auto* model = w.AddressBox1View->model();
         QVERIFY(model->setData(model->index(2, 1), QStringLiteral("山田@x.jp"), Qt::EditRole));
         const QString path = m_dir->filePath(QStringLiteral("out.txt"));
-        writeFile(path, "an older and much longer content that must go away entirely");
+        QVERIFY(writeFile(path, "an older and much longer content that must go away entirely"));
 
         App& app = *quillon::win::App();
         app.prefN[4] = 14;

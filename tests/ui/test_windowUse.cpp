@@ -1,6 +1,7 @@
 // The windows as people use them: with a screen reader, by dropping several
 // items (also during a search), with the keyboard, and reading long messages.
 #include "support/ui_fakes.h"
+#include "support/ui_window.h"
 
 #include "list/qt/addressView.h"
 #include "ui/App.h"
@@ -32,31 +33,12 @@
 #include <QUrl>
 
 using quillon::mainWindow;
+using quillon::test::addresses;
 using quillon::test::FakeServices;
+using quillon::test::waitIdle;
+using quillon::test::writeFile;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QStringList addresses(const mainWindow& w) {
-    QStringList out;
-    for (std::int64_t r = 0; r < w.AddressBox1.ListCount(); ++r) {
-        out << QString::fromStdString(w.AddressBox1.Cell(r, 1));
-    }
-    return out;
-}
-
-bool waitIdle(mainWindow& w) {
-    if (!w.jobRunning()) {
-        return true;
-    }
-    QSignalSpy spy(&w, &mainWindow::jobsIdle);
-    return spy.wait(20000);
-}
 
 void plainSettings() {
     quillon::App& app = *quillon::win::App();
@@ -161,11 +143,11 @@ private slots:
     void dropsSearchEveryItemInOrderAlsoDuringASearch() {
         QDir root(m_dir->path());
         QVERIFY(root.mkdir(QStringLiteral("folder")));
-        writeFile(root.filePath(QStringLiteral("aa.txt")), "aa@a.jp");
-        writeFile(root.filePath(QStringLiteral("bb.txt")), "bb@b.jp");
-        writeFile(root.filePath(QStringLiteral("folder/cc1.txt")), "cc1@c.jp");
-        writeFile(root.filePath(QStringLiteral("folder/cc2.txt")), "cc2@c.jp");
-        writeFile(root.filePath(QStringLiteral("ee.txt")), "ee@e.jp");
+        QVERIFY(writeFile(root.filePath(QStringLiteral("aa.txt")), "aa@a.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("bb.txt")), "bb@b.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("folder/cc1.txt")), "cc1@c.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("folder/cc2.txt")), "cc2@c.jp"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("ee.txt")), "ee@e.jp"));
         FakeServices fake;
         mainWindow w(&fake);
         w.show();

@@ -547,16 +547,16 @@ public:
     Reader& operator=(const Reader&) = delete;
 
     void run() {
-        m_batched = m_options.batchedReads && m_batch.start();
         for (std::size_t i = 0; i < m_items.size();) {
             if (stopped()) {
                 return;
             }
             std::size_t end = i;
-            while (m_batched && end < m_items.size() && end - i < BatchReader::kFiles && batchable(end)) {
+            while ((m_batched || !m_batchTried) && end < m_items.size() && end - i < BatchReader::kFiles &&
+                   batchable(end)) {
                 ++end;
             }
-            if (end - i >= 2) {
+            if (end - i >= 2 && batchReady()) {
                 if (!readBatch(i, end)) {
                     return;
                 }
@@ -571,6 +571,15 @@ public:
     }
 
 private:
+    // Sets io_uring up when a run first has files to read in batches.
+    bool batchReady() {
+        if (!m_batchTried) {
+            m_batchTried = true;
+            m_batched = m_options.batchedReads && m_batch.start();
+        }
+        return m_batched;
+    }
+
     // A file found by a folder walk, read as it is (never a stream).
     bool batchable(std::size_t index) const {
         const Item& item = m_items[index];
@@ -1306,7 +1315,8 @@ private:
     BufferPool& m_pool;
     SplitChannel& m_split;
     BatchReader m_batch;
-    bool m_batched = false; // the files of folders are read through m_batch
+    bool m_batchTried = false; // whether m_batch was set up (or refused)
+    bool m_batched = false;    // the files of folders are read through m_batch
     bool m_started = false;
     int m_folderFd = -1;
     std::string m_folder; // the folder m_folderFd was opened for

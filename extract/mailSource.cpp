@@ -686,6 +686,20 @@ private:
 // wait to be handed on.
 constexpr std::size_t kChunk = 16;
 
+// The messages read one after the other on the calling thread.
+bool readInOrder(std::string_view bytes, const std::vector<Span>& spans, bool mbox, Encoding enc,
+                 const std::function<void(MailMessage&&)>& onMessage, const JobContext& ctx) {
+    Parsing parsing(bytes, enc, mbox);
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        if (ctx.stopRequested()) {
+            return false;
+        }
+        onMessage(parsing.read(spans[i], i + 1));
+        ctx.yieldNow();
+    }
+    return true;
+}
+
 // The messages of a large mbox read on several threads, handed on in file
 // order on the calling thread.
 bool readInParallel(std::string_view bytes, const std::vector<Span>& spans, bool mbox, Encoding enc, unsigned threads,
@@ -762,15 +776,7 @@ bool readInParallel(std::string_view bytes, const std::vector<Span>& spans, bool
     }
     if (workers.empty()) {
         // No thread to be had: read them all here.
-        Parsing parsing(bytes, enc, mbox);
-        for (std::size_t i = 0; i < spans.size(); ++i) {
-            if (ctx.stopRequested()) {
-                return false;
-            }
-            onMessage(parsing.read(spans[i], i + 1));
-            ctx.yieldNow();
-        }
-        return true;
+        return readInOrder(bytes, spans, mbox, enc, onMessage, ctx);
     }
 
     for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
@@ -869,15 +875,7 @@ bool readMail(std::string_view bytes, Encoding enc, const std::function<void(Mai
     if (threads >= 2 && spans.size() >= 4 * kChunk) {
         return readInParallel(bytes, spans, mbox, enc, threads, onMessage, ctx);
     }
-    Parsing parsing(bytes, enc, mbox);
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        if (ctx.stopRequested()) {
-            return false;
-        }
-        onMessage(parsing.read(spans[i], i + 1));
-        ctx.yieldNow();
-    }
-    return true;
+    return readInOrder(bytes, spans, mbox, enc, onMessage, ctx);
 }
 
 } // namespace quillon::mailSource

@@ -147,7 +147,7 @@ public:
     }
 
     void startSource(const std::string& name) {
-        m_current = terminalSafe(name);
+        m_current = name; // made safe for the terminal when it is drawn
         m_currentDone = 0;
         draw(false);
     }
@@ -185,7 +185,7 @@ private:
         std::string line = std::to_string(m_files) + (m_files == 1 ? " file, " : " files, ") +
                            megabytes(m_bytes + m_currentDone) + "  ";
         const int room = m_columns - 1 - static_cast<int>(line.size());
-        line += tailThatFits(m_current, std::max(room, 0));
+        line += tailThatFits(terminalSafe(m_current), std::max(room, 0));
         m_err << "\r" << line << "\x1b[K" << std::flush;
         m_shown = true;
     }

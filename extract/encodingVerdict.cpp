@@ -142,7 +142,6 @@ Encoding Verdict::guess() const {
 Evidence::Evidence() {
     m_state.fill(State::Following);
     m_nextPrune = kPruneEvery;
-    tables();
 }
 
 std::size_t Evidence::faults(Candidate c) const {

@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <liburing.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -200,6 +202,7 @@ struct Piece {
     bool mayHoldReference = false; // the piece holds a "&"
     bool first = false;            // the source's first piece (or its only message)
     bool last = false;             // the source's last piece: `report` holds the read's outcome
+    bool split = false;            // no text: scan the first half of the SplitChannel's file
     std::uint64_t end = 0;         // raw bytes of the source read through this piece
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
@@ -299,25 +302,358 @@ std::size_t pieceCut(std::string_view bytes) {
     return safeCut(bytes);
 }
 
+// A single message is held whole with its decoded parts: one larger than
+// any real mail is taken for the text it is.
+constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
+
+// ---- A large UTF-8 file read by both threads ------------------------------------
+
+// What one half of a file gave: its addresses, one after another, and where
+// each of its pieces ended.
+struct HalfScan {
+    std::string addresses;
+    std::vector<std::uint32_t> lengths;
+    struct PieceEnd {
+        std::uint64_t end = 0;     // raw bytes of the source through this piece
+        std::size_t addresses = 0; // addresses of the half through this piece
+    };
+    std::vector<PieceEnd> pieces;
+    bool high = false; // a byte 0x80 or above was seen
+    bool ok = false;   // the half was read, checked and scanned to its end
+};
+
+// The addresses one half may hold; more and the file goes the ordinary way.
+constexpr std::size_t kHalfAddressBytes = std::size_t{64} << 20;
+
+// Reads [from, to) of `fd` in pieces cut as the ordinary road cuts them,
+// checks that each is valid UTF-8 without an escape byte (and, when the
+// encoding is being guessed, without a shift byte) and scans it, into `out`.
+// False (out.ok unset) at the first piece that does not qualify, when STOP or
+// `cancel` comes, when the file is shorter than `to`, or, for the last half
+// (`to` the size), longer.
+bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::size_t pieceSize,
+              const std::atomic<bool>* stop, const std::atomic<bool>& cancel, Bytes& buffer, HalfScan& out,
+              std::string* sample) {
+    JobContext ctx;
+    ctx.stop = stop;
+    buffer.ensure(pieceSize);
+    std::uint64_t at = from;
+    const auto collect = [&out](std::string_view address) {
+        out.addresses.append(address);
+        out.lengths.push_back(static_cast<std::uint32_t>(address.size()));
+    };
+    try {
+        while (at < to) {
+            if (ctx.stopRequested() || cancel.load(std::memory_order_relaxed)) {
+                return false;
+            }
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, to - at));
+            std::size_t got = 0;
+            while (got < want) {
+                const ssize_t n = ::pread(fd, buffer.data.get() + got, want - got, static_cast<off_t>(at + got));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    return false;
+                }
+                got += static_cast<std::size_t>(n);
+            }
+            const std::string_view held(buffer.data.get(), got);
+            if (sample != nullptr && at == 0) {
+                *sample = convModule::guessSample(held);
+                // A piece shorter than the sample: the sample is read on its own.
+                while (sample->size() < convModule::kGuessSampleSize) {
+                    char more[convModule::kGuessSampleSize];
+                    const std::size_t left = convModule::kGuessSampleSize - sample->size();
+                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(sample->size()));
+                    if (n < 0 && errno == EINTR) {
+                        continue;
+                    }
+                    if (n <= 0) {
+                        break;
+                    }
+                    sample->append(more, static_cast<std::size_t>(n));
+                }
+            }
+            const std::size_t cut = at + got == to ? got : pieceCut(held);
+            if (cut == 0) {
+                return false;
+            }
+            const std::string_view piece = held.substr(0, cut);
+            const utf8Check::Inspection seen = utf8Check::inspect(piece);
+            if (!seen.valid || seen.hasEscape) {
+                return false;
+            }
+            if (guessing && (std::memchr(piece.data(), 0x0E, piece.size()) != nullptr ||
+                             std::memchr(piece.data(), 0x0F, piece.size()) != nullptr)) {
+                return false;
+            }
+            out.high = out.high || seen.hasHigh;
+            if (!decodeAndScan(piece, seen.hasAmpersand, collect, ctx) || out.addresses.size() > kHalfAddressBytes) {
+                return false;
+            }
+            at += cut;
+            out.pieces.push_back({at, out.lengths.size()});
+        }
+    } catch (...) {
+        return false; // the ordinary road meets it again and reports it
+    }
+    out.ok = true;
+    return true;
+}
+
+// Where the reader and the scan meet over the one large file they read
+// together: the reader scans the second half while the scan, told by a
+// piece marked `split`, scans the first; the file goes the ordinary way
+// unless both halves qualify.
+struct SplitChannel {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool quit = false; // the scan has ended: the reader waits no more
+    // The current file, set before its marked piece is handed over.
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::uint64_t mid = 0;
+    bool guessing = false;
+    std::atomic<bool> cancel{false}; // a half failed: the other stops early
+    bool secondDone = false;
+    HalfScan second;
+    bool firstDone = false;
+    bool bothOk = false;
+
+    void end() {
+        {
+            const std::lock_guard lock(mutex);
+            quit = true;
+        }
+        cancel = true;
+        changed.notify_all();
+    }
+};
+
+// Reads the files of a folder many at a time: for each, an open, a read of
+// up to kSlot bytes and a close, linked, all in one submission to io_uring.
+// A file that is not read whole that way (larger than a slot, or any call
+// failed) is left to the ordinary calls, which give it the same outcome as
+// every other file.
+class BatchReader {
+public:
+    static constexpr unsigned kFiles = 64;
+    static constexpr std::size_t kSlot = std::size_t{64} << 10;
+
+    BatchReader() = default;
+    ~BatchReader() {
+        if (m_on) {
+            io_uring_queue_exit(&m_ring);
+        }
+    }
+    BatchReader(const BatchReader&) = delete;
+    BatchReader& operator=(const BatchReader&) = delete;
+
+    // Whether the system gives io_uring here (a container may refuse it).
+    bool start() {
+        if (io_uring_queue_init(kFiles * 4, &m_ring, 0) < 0) {
+            return false;
+        }
+        m_on = true;
+        if (io_uring_register_files_sparse(&m_ring, kFiles) < 0) {
+            return false;
+        }
+        m_buffers = std::make_unique_for_overwrite<char[]>(kFiles * kSlot);
+        return true;
+    }
+
+    // Reads the files of `paths` (at most kFiles): `sizes` gets the bytes
+    // read of each, or -1 for one to read the ordinary way. False when
+    // io_uring failed as a whole.
+    struct Name {
+        int folder;       // a folder's descriptor, or AT_FDCWD
+        const char* name; // the file's name in it
+    };
+    bool read(const std::vector<Name>& paths, std::vector<std::ptrdiff_t>& sizes) {
+        const auto n = static_cast<unsigned>(paths.size());
+        sizes.assign(n, 0);
+        for (unsigned k = 0; k < n; ++k) {
+            io_uring_sqe* open = io_uring_get_sqe(&m_ring);
+            io_uring_sqe* read = io_uring_get_sqe(&m_ring);
+            io_uring_sqe* close = io_uring_get_sqe(&m_ring);
+            if (open == nullptr || read == nullptr || close == nullptr) {
+                return false;
+            }
+            io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY, 0, k);
+            open->flags |= IOSQE_IO_LINK;
+            io_uring_sqe_set_data64(open, k * 3);
+            io_uring_prep_read(read, static_cast<int>(k), buffer(k), kSlot, 0);
+            read->flags |= IOSQE_FIXED_FILE | IOSQE_IO_LINK;
+            io_uring_sqe_set_data64(read, k * 3 + 1);
+            io_uring_prep_close_direct(close, k);
+            io_uring_sqe_set_data64(close, k * 3 + 2);
+        }
+        int submitted = 0;
+        do {
+            submitted = io_uring_submit_and_wait(&m_ring, n * 3);
+        } while (submitted == -EINTR);
+        if (submitted < 0) {
+            return false;
+        }
+        for (unsigned seen = 0; seen < n * 3; ++seen) {
+            io_uring_cqe* cqe = nullptr;
+            int rc = 0;
+            do {
+                rc = io_uring_wait_cqe(&m_ring, &cqe);
+            } while (rc == -EINTR);
+            if (rc < 0) {
+                return false;
+            }
+            const std::uint64_t data = io_uring_cqe_get_data64(cqe);
+            const auto k = static_cast<unsigned>(data / 3);
+            const int res = cqe->res;
+            io_uring_cqe_seen(&m_ring, cqe);
+            if (k >= n) {
+                continue;
+            }
+            if (data % 3 == 0 && res < 0) {
+                sizes[k] = -1;
+            } else if (data % 3 == 1 && sizes[k] >= 0) {
+                // A slot filled to its end may hold only the start of the file.
+                sizes[k] = res < 0 || static_cast<std::size_t>(res) >= kSlot ? -1 : res;
+            }
+        }
+        return true;
+    }
+
+    std::string_view bytes(unsigned k, std::ptrdiff_t size) const {
+        return {m_buffers.get() + k * kSlot, static_cast<std::size_t>(size)};
+    }
+
+private:
+    char* buffer(unsigned k) { return m_buffers.get() + k * kSlot; }
+
+    io_uring m_ring{};
+    bool m_on = false;
+    std::unique_ptr<char[]> m_buffers;
+};
+
 // Reads the listed sources one after the other, in pieces, converts each
 // piece and hands it over. Runs on the reader thread.
 class Reader {
 public:
-    Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool)
-        : m_items(items), m_options(options), m_out(out), m_pool(pool) {}
+    Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool,
+           SplitChannel& split)
+        : m_items(items), m_options(options), m_out(out), m_pool(pool), m_split(split) {}
     ~Reader() { closeFolder(); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
     void run() {
-        for (std::size_t i = 0; i < m_items.size(); ++i) {
-            if (stopped() || !readItem(i)) {
+        for (std::size_t i = 0; i < m_items.size();) {
+            if (stopped()) {
                 return;
             }
+            std::size_t end = i;
+            while ((m_batched || !m_batchTried) && end < m_items.size() && end - i < BatchReader::kFiles &&
+                   batchable(end)) {
+                ++end;
+            }
+            if (end - i >= 2 && batchReady()) {
+                if (!readBatch(i, end)) {
+                    return;
+                }
+                i = end;
+                continue;
+            }
+            if (!readItem(i)) {
+                return;
+            }
+            ++i;
         }
     }
 
 private:
+    // Sets io_uring up when a run first has files to read in batches.
+    bool batchReady() {
+        if (!m_batchTried) {
+            m_batchTried = true;
+            m_batched = m_options.batchedReads && m_batch.start();
+        }
+        return m_batched;
+    }
+
+    // A file found by a folder walk, read as it is (never a stream).
+    bool batchable(std::size_t index) const {
+        const Item& item = m_items[index];
+        return item.fromFolder && item.listError.empty() && item.source->kind == Source::Kind::Path;
+    }
+
+    // Reads the files [from, end) in one submission, then hands each on in
+    // order; those it did not read whole are read the ordinary way.
+    bool readBatch(std::size_t from, std::size_t end) {
+        // Names are looked up in the folder of the batch's first file, held
+        // open, rather than from the root each time.
+        std::vector<BatchReader::Name> names;
+        for (std::size_t k = from; k < end; ++k) {
+            const std::string& path = m_items[k].path;
+            const std::size_t slash = path.rfind('/');
+            if (slash != std::string::npos && slash > 0) {
+                const std::string_view folder(path.data(), slash);
+                if (k == from && folder != m_folder) {
+                    closeFolder();
+                    m_folderFd = ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                    if (m_folderFd >= 0) {
+                        m_folder.assign(folder);
+                    }
+                }
+                if (m_folderFd >= 0 && folder == m_folder) {
+                    names.push_back({m_folderFd, path.c_str() + slash + 1});
+                    continue;
+                }
+            }
+            names.push_back({AT_FDCWD, path.c_str()});
+        }
+        std::vector<std::ptrdiff_t> sizes;
+        if (!m_batch.read(names, sizes)) {
+            // io_uring failed at run time: the ordinary calls from here on.
+            m_batched = false;
+            sizes.assign(names.size(), -1);
+        }
+        for (std::size_t k = from; k < end; ++k) {
+            if (stopped()) {
+                return false;
+            }
+            const std::ptrdiff_t size = sizes[k - from];
+            if (size < 0) {
+                if (!readItem(k)) {
+                    return false;
+                }
+                continue;
+            }
+            const std::string_view text = m_batch.bytes(static_cast<unsigned>(k - from), size);
+            SourceReport report;
+            report.index = k;
+            report.path = m_items[k].path;
+            std::size_t at = 0;
+            if (!readPieces(
+                    k, std::move(report), encodingOf(*m_items[k].source), text.size(),
+                    [&](char* to, std::size_t room) -> ssize_t {
+                        const std::size_t n = std::min(room, text.size() - at);
+                        std::memcpy(to, text.data() + at, n);
+                        at += n;
+                        return static_cast<ssize_t>(n);
+                    },
+                    false)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    Encoding encodingOf(const Source& source) const {
+        return source.forceUtf8                    ? Encoding::UTF8
+               : source.encoding != Encoding::None ? source.encoding
+                                                   : m_options.encoding;
+    }
+
     bool stopped() const { return m_options.stop != nullptr && m_options.stop->load(std::memory_order_relaxed); }
 
     // Hands over the end of a source that gave no text.
@@ -341,9 +677,7 @@ private:
             return failure(index, std::move(report));
         }
         const Source& source = *item.source;
-        const Encoding encoding = source.forceUtf8                    ? Encoding::UTF8
-                                  : source.encoding != Encoding::None ? source.encoding
-                                                                      : m_options.encoding;
+        const Encoding encoding = encodingOf(source);
         if (source.kind == Source::Kind::Text) {
             std::size_t at = 0;
             const std::string_view text = source.text;
@@ -388,9 +722,129 @@ private:
             return failure(index, std::move(report));
         }
         const auto size = stream ? std::uint64_t{0} : static_cast<std::uint64_t>(st.st_size);
+        if (!stream && (encoding == Encoding::UTF8 || encoding == Encoding::None) && size >= m_options.splitAt &&
+            size >= 2) {
+            bool handled = false;
+            if (!readHalves(index, fd, size, encoding == Encoding::None, handled)) {
+                return false;
+            }
+            if (handled) {
+                return true;
+            }
+        }
+        // A read of a regular file that falls short of what was asked, having
+        // given every byte its size promised, is its end: the call that
+        // would read nothing is saved (one call a file, in a folder of many).
+        std::uint64_t taken = 0;
+        bool ended = false;
         return readPieces(
             index, std::move(report), encoding, size,
-            [&](char* to, std::size_t room) { return readSome(fd, to, room, stream); }, stream);
+            [&](char* to, std::size_t room) -> ssize_t {
+                if (ended) {
+                    return 0;
+                }
+                const ssize_t got = readSome(fd, to, room, stream);
+                if (got > 0 && !stream) {
+                    taken += static_cast<std::uint64_t>(got);
+                    ended = taken == size && static_cast<std::size_t>(got) < room;
+                }
+                return got;
+            },
+            stream);
+    }
+
+    // Reads a large file with the scan: hands over a piece marked `split`,
+    // scans the second half while the scan takes the first, and waits for
+    // its word. `handled` when both halves qualified (the scan hands their
+    // addresses on); otherwise the file is still to be read the ordinary way.
+    // False when the scan has ended.
+    bool readHalves(std::size_t index, int fd, std::uint64_t size, bool guessing, bool& handled) {
+        const std::size_t pieceSize = std::max<std::size_t>(m_options.pieceSize, 16);
+        // The second half begins after the last cut of the piece before the middle.
+        const std::uint64_t half = size / 2;
+        const auto window = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, half));
+        Bytes buffer = m_pool.takeBytes();
+        // A mail source is read the ordinary way, which decodes its messages;
+        // it is told by the bytes the ordinary road first holds.
+        const std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
+        buffer.ensure(room);
+        const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(room, size));
+        std::size_t got = 0;
+        while (got < head) {
+            const ssize_t n = ::pread(fd, buffer.data.get() + got, head - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        const std::string_view start(buffer.data.get(), got);
+        if (got < head || (mailSource::looksLikeMail(start) && (size < kLargestMessage || mailSource::isMbox(start)))) {
+            m_pool.give(std::move(buffer));
+            return true;
+        }
+        got = 0;
+        while (got < window) {
+            const ssize_t n =
+                ::pread(fd, buffer.data.get() + got, window - got, static_cast<off_t>(half - window + got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        const std::size_t cut = got == window ? pieceCut(std::string_view(buffer.data.get(), window)) : 0;
+        if (cut == 0) {
+            m_pool.give(std::move(buffer));
+            return true;
+        }
+        const std::uint64_t mid = half - window + cut;
+        {
+            const std::lock_guard lock(m_split.mutex);
+            m_split.fd = fd;
+            m_split.size = size;
+            m_split.mid = mid;
+            m_split.guessing = guessing;
+            m_split.cancel = false;
+            m_split.secondDone = false;
+            m_split.firstDone = false;
+            m_split.bothOk = false;
+        }
+        Piece marker;
+        marker.item = index;
+        marker.split = true;
+        if (!m_out.push(std::move(marker), kWakeAt)) {
+            m_pool.give(std::move(buffer));
+            return false;
+        }
+        HalfScan second;
+        if (scanHalf(fd, mid, size, guessing, pieceSize, m_options.stop, m_split.cancel, buffer, second, nullptr)) {
+            // The file must end where it did when it was opened.
+            char more = 0;
+            ssize_t n = 0;
+            do {
+                n = ::pread(fd, &more, 1, static_cast<off_t>(size));
+            } while (n < 0 && errno == EINTR);
+            second.ok = n == 0;
+        }
+        m_pool.give(std::move(buffer));
+        std::unique_lock lock(m_split.mutex);
+        if (!second.ok) {
+            m_split.cancel = true;
+        }
+        m_split.second = std::move(second);
+        m_split.secondDone = true;
+        m_split.changed.notify_all();
+        m_split.changed.wait(lock, [this] { return m_split.firstDone || m_split.quit; });
+        if (m_split.quit) {
+            return false;
+        }
+        handled = m_split.bothOk;
+        return true;
     }
 
     // read() through interruptions. A stream is polled first, a tenth of a
@@ -556,9 +1010,6 @@ private:
                     used = Encoding::UTF8;
                 }
                 report.used = used;
-                // A single message is held whole with its decoded parts: one
-                // larger than any real mail is taken for the text it is.
-                constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
                 if (mailSource::looksLikeMail(raw.view()) &&
                     (size < kLargestMessage || mailSource::isMbox(raw.view()))) {
                     return readMail(index, report, enc, size, readFn, raw, eof, stream);
@@ -862,6 +1313,10 @@ private:
     const SearchOptions& m_options;
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
+    SplitChannel& m_split;
+    BatchReader m_batch;
+    bool m_batchTried = false; // whether m_batch was set up (or refused)
+    bool m_batched = false;    // the files of folders are read through m_batch
     bool m_started = false;
     int m_folderFd = -1;
     std::string m_folder; // the folder m_folderFd was opened for
@@ -881,7 +1336,8 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     const std::size_t pieceCost = 1 + std::max<std::size_t>(options.pieceSize, 16) / kCostUnit;
     HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
     BufferPool pool;
-    Reader reader(items, options, pieces, pool);
+    SplitChannel split;
+    Reader reader(items, options, pieces, pool, split);
     const auto produce = [&] {
         try {
             reader.run();
@@ -895,15 +1351,115 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     struct Joiner {
         std::thread& thread;
         HandOver<Piece>& pieces;
+        SplitChannel& split;
         ~Joiner() {
+            split.end();
             pieces.quit();
             thread.join();
         }
-    } joiner{thread, pieces};
+    } joiner{thread, pieces, split};
 
     SourceReport current;
+    // Hands on what became of a source: `report` is the read's outcome (an
+    // empty one when STOP came before its end).
+    const auto finishSource = [&](SourceReport report, std::size_t item) {
+        report.index = item;
+        report.path = items[item].path;
+        report.addresses = current.addresses;
+        if (current.error != ReadError::None && report.error == ReadError::None) {
+            report.error = current.error;
+        }
+        if (total.stopped) {
+            report.finished = false;
+            if (report.error == ReadError::None) {
+                report.error = ReadError::Stopped;
+            }
+        }
+        total.invalid += report.invalid;
+        total.addresses += report.addresses;
+        if (report.ok()) {
+            ++total.read;
+        } else if (report.error != ReadError::Stopped) {
+            ++total.failed;
+        }
+        sink.sourceFinished(report);
+    };
+    // Scans the first half of a large file while the reader scans the
+    // second; when both qualify, hands on the addresses of both, piece by
+    // piece, as the ordinary road would. False when the file goes the
+    // ordinary way after all (its pieces follow).
+    const std::size_t pieceSize = std::max<std::size_t>(options.pieceSize, 16);
+    const auto scanHalves = [&](std::size_t item) {
+        // The reader may set up its next file once it has our word.
+        const std::uint64_t size = split.size;
+        const std::uint64_t mid = split.mid;
+        HalfScan first;
+        std::string sample;
+        Bytes buffer = pool.takeBytes();
+        scanHalf(split.fd, 0, mid, split.guessing, pieceSize, options.stop, split.cancel, buffer, first, &sample);
+        pool.give(std::move(buffer));
+        HalfScan second;
+        {
+            std::unique_lock lock(split.mutex);
+            if (!first.ok) {
+                split.cancel = true;
+            }
+            split.changed.wait(lock, [&] { return split.secondDone; });
+            second = std::move(split.second);
+            split.bothOk = first.ok && second.ok;
+            split.firstDone = true;
+        }
+        split.changed.notify_all();
+        if (!first.ok || !second.ok) {
+            return false;
+        }
+        SourceReport report;
+        report.used = Encoding::UTF8;
+        report.sample = std::move(sample);
+        encodingVerdict::Evidence evidence;
+        evidence.feedValidUtf8(static_cast<std::size_t>(mid), first.high);
+        evidence.feedValidUtf8(static_cast<std::size_t>(size - mid), second.high);
+        report.verdict = evidence.verdict();
+        report.bytes = size;
+
+        current = SourceReport();
+        sink.sourceStarted(item, items.size(), items[item].path);
+        const double div = divFor(size);
+        const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
+        bool whole = true;
+        for (const HalfScan* half : {&first, &second}) {
+            std::size_t next = 0;
+            std::size_t at = 0;
+            for (const HalfScan::PieceEnd& end : half->pieces) {
+                for (; next < end.addresses; ++next) {
+                    const std::string_view address(half->addresses.data() + at, half->lengths[next]);
+                    at += address.size();
+                    ++current.addresses;
+                    sink.addressFound(address, item);
+                }
+                sink.progress(maximum, static_cast<std::int64_t>(static_cast<double>(end.end) / div), end.end);
+                if (ctx.stopRequested()) {
+                    total.stopped = true;
+                    whole = end.end == size;
+                    break;
+                }
+            }
+            if (total.stopped) {
+                break;
+            }
+        }
+        finishSource(whole ? std::move(report) : SourceReport(), item);
+        return true;
+    };
+
     bool skipping = false; // the rest of a source that failed in the scan
     while (std::optional<Piece> piece = pieces.pop()) {
+        if (piece->split) {
+            if (scanHalves(piece->item) && total.stopped) {
+                break;
+            }
+            continue;
+        }
         if (piece->first) {
             skipping = false;
             current = SourceReport();
@@ -939,27 +1495,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             total.stopped = true;
         }
         if (piece->last || total.stopped) {
-            SourceReport report = piece->last ? std::move(piece->report) : SourceReport();
-            report.index = piece->item;
-            report.path = items[piece->item].path;
-            report.addresses = current.addresses;
-            if (current.error != ReadError::None && report.error == ReadError::None) {
-                report.error = current.error;
-            }
-            if (total.stopped) {
-                report.finished = false;
-                if (report.error == ReadError::None) {
-                    report.error = ReadError::Stopped;
-                }
-            }
-            total.invalid += report.invalid;
-            total.addresses += report.addresses;
-            if (report.ok()) {
-                ++total.read;
-            } else if (report.error != ReadError::Stopped) {
-                ++total.failed;
-            }
-            sink.sourceFinished(report);
+            finishSource(piece->last ? std::move(piece->report) : SourceReport(), piece->item);
             if (total.stopped) {
                 break;
             }

@@ -115,6 +115,15 @@ struct SearchOptions {
     const std::atomic<bool>* stop = nullptr;
     std::size_t pieceSize = std::size_t{256} << 10; // bytes read at a time
     std::size_t piecesAhead = 4;                    // pieces read and converted ahead of the scan
+    // A regular file of at least this many bytes read as UTF-8 (or guessed)
+    // is read by both threads at once, each checking and scanning its half;
+    // the addresses of the second half are held until the first half's are
+    // handed on. A half that is not plain valid UTF-8 (or, guessed, that
+    // holds an escape or shift byte) sends the whole file the ordinary way.
+    std::uint64_t splitAt = std::uint64_t{8} << 20;
+    // The files of folders are opened and read many at a time, in one call
+    // to the system, where it allows (io_uring); otherwise one by one.
+    bool batchedReads = true;
     // A FIFO named by a path is read as a stream (the command line, where a
     // shell's <(command) gives one); otherwise it is refused like a device,
     // as it is always inside a folder.

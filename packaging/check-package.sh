@@ -70,7 +70,7 @@ version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 2 ] || fail "the Description has no long text"
 # Each dependency by name, whatever version constraint shlibdeps put on it.
 depends=",$(field Depends | tr -d ' '),"
-for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libpcre2-8-0 libuchardet0 libgmime-3.0-0 \
+for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libpcre2-8-0 libuchardet0 libgmime-3.0-0 liburing2 \
     fonts-noto-cjk qt6-translations-l10n; do
     [[ $depends == *",$p,"* || $depends == *",$p("* ]] || fail "Depends lacks $p"
 done

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 app_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n libgl-dev
-  libpcre2-dev libuchardet-dev libgmime-3.0-dev
+  libpcre2-dev libuchardet-dev libgmime-3.0-dev liburing-dev
   fonts-noto-cjk
 )
 # What the tests, the benchmarks, the manual page and the checks need besides.

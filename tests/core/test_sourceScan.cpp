@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -250,6 +254,169 @@ TEST(SearchRun, TinyPiecesGiveWhatTheWholeTextGives) {
             EXPECT_EQ(sink.found.used, whole.used);
         }
     }
+}
+
+// A file read by both threads, each scanning its half, gives what one thread
+// reading it in order gives: the same addresses in the same order and the
+// same report (encoding, verdict, sample, counts), whether the halves hold a
+// fault, an escape or shift byte, references or long lines anywhere; and a
+// STOP between pieces ends the file with a prefix of its addresses.
+TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
+    class Collect : public pipeline::SearchSink {
+    public:
+        explicit Collect(std::atomic<bool>* stop = nullptr, std::size_t stopAfter = 0)
+            : m_stop(stop), m_stopAfter(stopAfter) {}
+        void addressFound(std::string_view a, std::size_t) override {
+            addresses.emplace_back(a);
+            if (m_stop != nullptr && addresses.size() == m_stopAfter) {
+                *m_stop = true;
+            }
+        }
+        void partStarted(std::size_t, const std::string& label) override { parts.push_back(label); }
+        void sourceFinished(const pipeline::SourceReport& r) override { report = r; }
+        std::vector<std::string> addresses;
+        std::vector<std::string> parts;
+        pipeline::SourceReport report;
+
+    private:
+        std::atomic<bool>* m_stop;
+        std::size_t m_stopAfter;
+    };
+    const std::string path = ::testing::TempDir() + "quillon_halves.txt";
+    std::mt19937 rng(4242);
+    const std::vector<std::string> clean = {"user@example.com",
+                                            " ",
+                                            "\n",
+                                            "a.b-c_d@mail.example.co.jp",
+                                            "&#64;",
+                                            "info",
+                                            "@",
+                                            "example.jp",
+                                            "\xE3\x81\x82",
+                                            ",",
+                                            "x",
+                                            "&"};
+    const std::vector<std::string> odd = {"\xFF", "\x1B$B$\"\x1B(B", "\x0E", "\x82\xA0", "\xE3\x81"};
+    for (int round = 0; round < 60; ++round) {
+        std::string text;
+        const std::size_t count = 50 + rng() % 3000;
+        for (std::size_t i = 0; i < count; ++i) {
+            text += clean[rng() % clean.size()];
+        }
+        if (round % 4 == 1) {
+            text.insert(rng() % text.size(), odd[rng() % odd.size()]); // anywhere: either half
+        } else if (round % 4 == 2) {
+            std::replace(text.begin(), text.end(), '\n', ' ');
+        } else if (round % 4 == 3) {
+            std::erase(text, '\xE3'); // ASCII bytes with stray continuation bytes
+        }
+        if (round % 10 == 4) { // a mail archive, read message by message
+            text.insert(0, "From a@example.jp Mon Jan  1 00:00:00 2024\nFrom: a@example.jp\nTo: b@example.jp\n"
+                           "Subject: x\n\n");
+        }
+        std::ofstream(path, std::ios::binary) << text;
+        const Encoding enc = round % 2 == 0 ? Encoding::None : Encoding::UTF8;
+        pipeline::SearchOptions options;
+        options.encoding = enc;
+        options.pieceSize = 16 + rng() % 400;
+        pipeline::SearchOptions halves = options;
+        halves.splitAt = 2;
+        options.splitAt = UINT64_MAX;
+        SCOPED_TRACE(::testing::Message() << "round " << round << ", text: " << text);
+        Collect one;
+        Collect two;
+        pipeline::runSearch({pipeline::Source::file(path)}, options, one);
+        pipeline::runSearch({pipeline::Source::file(path)}, halves, two);
+        EXPECT_EQ(two.addresses, one.addresses);
+        EXPECT_EQ(two.parts, one.parts);
+        EXPECT_EQ(two.report.used, one.report.used);
+        EXPECT_EQ(two.report.verdict.kind, one.report.verdict.kind);
+        EXPECT_EQ(two.report.verdict.likely, one.report.verdict.likely);
+        EXPECT_EQ(two.report.invalid, one.report.invalid);
+        EXPECT_EQ(two.report.bytes, one.report.bytes);
+        EXPECT_EQ(two.report.sample, one.report.sample);
+        EXPECT_EQ(two.report.addresses, one.report.addresses);
+        EXPECT_EQ(two.report.error, one.report.error);
+
+        if (one.addresses.size() > 2) {
+            std::atomic<bool> stop{false};
+            halves.stop = &stop;
+            Collect stopped(&stop, 1 + rng() % (one.addresses.size() - 1));
+            const pipeline::SearchReport total = pipeline::runSearch({pipeline::Source::file(path)}, halves, stopped);
+            EXPECT_TRUE(total.stopped);
+            EXPECT_FALSE(stopped.report.finished);
+            EXPECT_EQ(stopped.report.error, pipeline::ReadError::Stopped);
+            ASSERT_LE(stopped.addresses.size(), one.addresses.size());
+            EXPECT_TRUE(std::equal(stopped.addresses.begin(), stopped.addresses.end(), one.addresses.begin()));
+        }
+    }
+    std::remove(path.c_str());
+}
+
+// The files of a folder read many at a submission give what reading them one
+// by one gives: every event in the same order, each file's report the same,
+// whatever its size (empty, a slot's size or more), its encoding or its kind
+// (a mail archive, a link, a file in a subfolder, a name that is not there).
+TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
+    class Record : public pipeline::SearchSink {
+    public:
+        void sourceStarted(std::size_t i, std::size_t total, const std::string& path) override {
+            events.push_back("start " + std::to_string(i) + "/" + std::to_string(total) + " " + path);
+        }
+        void partStarted(std::size_t, const std::string& label) override { events.push_back("part " + label); }
+        void addressFound(std::string_view a, std::size_t i) override {
+            events.push_back(std::to_string(i) + " " + std::string(a));
+        }
+        void sourceFinished(const pipeline::SourceReport& r) override {
+            events.push_back("end " + r.path + " " + std::to_string(static_cast<int>(r.error)) + " " +
+                             std::to_string(r.bytes) + " " + std::to_string(static_cast<int>(r.used)) + " " +
+                             std::to_string(static_cast<int>(r.verdict.kind)) + " " +
+                             std::to_string(static_cast<int>(r.verdict.likely)) + " " + std::to_string(r.invalid) +
+                             " " + std::to_string(r.addresses) + " " + r.sample);
+        }
+        std::vector<std::string> events;
+    };
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(::testing::TempDir()) / "quillon_batches";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "sub");
+    std::mt19937 rng(31);
+    const auto write = [](const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    for (int i = 0; i < 150; ++i) {
+        write(dir / ("f" + std::to_string(i)), randomText(rng, rng() % 40));
+    }
+    write(dir / "empty", "");
+    write(dir / "slot", std::string((std::size_t{64} << 10) - 16, 'x') + " user@example.com");
+    write(dir / "large", std::string(std::size_t{200} << 10, ' ') + "large@example.com\n");
+    write(dir / "sjis", "\x82\xa0\x82\xa2 sjis@example.jp \x82\xa4\x82\xa6\x82\xa8\n");
+    write(dir / "mbox", "From a@example.jp Mon Jan  1 00:00:00 2024\nFrom: a@example.jp\nTo: b@example.jp\n"
+                        "Subject: x\n\nbody c@example.jp\n");
+    for (int i = 0; i < 80; ++i) {
+        write(dir / "sub" / ("g" + std::to_string(i)), randomText(rng, rng() % 40));
+    }
+    fs::create_symlink(dir / "sjis", dir / "link");
+    for (const Encoding enc : {Encoding::None, Encoding::UTF8, Encoding::ShiftJIS}) {
+        for (const std::size_t pieceSize : {std::size_t{16} + rng() % 64, std::size_t{256} << 10}) {
+            pipeline::SearchOptions options;
+            options.encoding = enc;
+            options.pieceSize = pieceSize;
+            pipeline::SearchOptions oneByOne = options;
+            oneByOne.batchedReads = false;
+            const std::vector<pipeline::Source> sources = {pipeline::Source::file(dir.string()),
+                                                           pipeline::Source::file((dir / "missing").string()),
+                                                           pipeline::Source::file((dir / "sub").string())};
+            Record batched;
+            Record plain;
+            pipeline::runSearch(sources, options, batched);
+            pipeline::runSearch(sources, oneByOne, plain);
+            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize);
+            EXPECT_EQ(batched.events, plain.events);
+            EXPECT_GT(batched.events.size(), 2 * 240u);
+        }
+    }
+    fs::remove_all(dir);
 }
 
 } // namespace

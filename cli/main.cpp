@@ -11,13 +11,6 @@ int main(int argc, char** argv) {
     // A reader that closes the pipe early ends the output quietly instead of
     // killing the process with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    // Files are mapped into memory: one that another program shortens while
-    // it is searched raises SIGBUS. Say so instead of dumping core.
-    std::signal(SIGBUS, [](int) {
-        static constexpr char kMessage[] = "quillon-extract: a file was shortened while it was being read\n";
-        [[maybe_unused]] const ssize_t put = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-        ::_exit(quillon::cli::kExitPartial);
-    });
 
     quillon::cli::RunIo io;
     io.err = &std::cerr;

@@ -1,7 +1,12 @@
 #include "extract/pipeline.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <set>
+#include <sys/stat.h>
+#include <system_error>
 
 namespace quillon::pipeline {
 
@@ -84,6 +89,140 @@ void walkFolder(const fs::path& folder, const std::function<void(const fs::path&
             enter(entry);
         } else if (dirEntry.is_regular_file(ec) && !ec) {
             onFile(entry);
+        }
+        ctx.yieldNow();
+    }
+}
+
+namespace {
+
+// A folder of a walk being gone through: its names, sorted, in one buffer.
+struct ListedFolder {
+    struct Entry {
+        std::uint64_t key;  // the name's first eight bytes, big-endian, zero-padded
+        std::uint32_t at;   // where the name begins in `names`
+        std::uint32_t size; // its length
+        unsigned char type; // the type readdir gave (DT_UNKNOWN when none)
+    };
+    std::string path; // as the walk reached it
+    std::string names;
+    std::vector<Entry> entries;
+    std::size_t next = 0;
+
+    std::string_view name(const Entry& e) const { return {names.data() + e.at, e.size}; }
+};
+
+// Names ordered byte by byte, as a string orders them, mostly by one integer
+// comparison: a name holds no zero byte, so the padding sorts a prefix first.
+std::uint64_t nameKey(std::string_view name) {
+    std::uint64_t key = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+        key = (key << 8) | (k < name.size() ? static_cast<unsigned char>(name[k]) : 0U);
+    }
+    return key;
+}
+
+std::string errorText(int err) {
+    return std::error_code(err, std::generic_category()).message();
+}
+
+} // namespace
+
+void listFolder(const std::string& folder, const std::function<void(std::string_view path)>& onFile,
+                const std::function<void(std::string_view folder, const std::string& why)>& onError,
+                const JobContext& ctx) {
+    std::set<std::string> visited; // canonical paths of the folders walked
+    std::vector<ListedFolder> stack;
+    std::string entryPath;
+
+    const auto fail = [&](std::string_view dir, const std::string& why) {
+        if (onError) {
+            onError(dir, why);
+        }
+    };
+    const auto enter = [&](const std::string& dir) {
+        std::error_code ec;
+        const fs::path canonical = fs::canonical(fs::path(dir), ec);
+        if (ec) {
+            fail(dir, ec.message());
+            return;
+        }
+        if (!visited.insert(canonical.native()).second) {
+            return; // already walked: a link back to a parent or a second link to the same folder
+        }
+        DIR* d = ::opendir(dir.c_str());
+        if (d == nullptr) {
+            fail(dir, errorText(errno));
+            return;
+        }
+        ListedFolder level;
+        level.path = dir;
+        bool any = false; // an entry besides "." and ".." was read
+        while (true) {
+            errno = 0;
+            const dirent* e = ::readdir(d);
+            if (e == nullptr) {
+                const int err = errno;
+                if (err != 0 && !any) {
+                    // Nothing could be read: the folder could not be listed.
+                    ::closedir(d);
+                    fail(dir, errorText(err));
+                    return;
+                }
+                break; // the end, or a failure after some entries: those stay
+            }
+            const std::string_view name(e->d_name);
+            if (name == "." || name == "..") {
+                continue;
+            }
+            any = true;
+            if (name.front() == '.') {
+                continue;
+            }
+            level.entries.push_back({nameKey(name), static_cast<std::uint32_t>(level.names.size()),
+                                     static_cast<std::uint32_t>(name.size()), e->d_type});
+            level.names.append(name);
+        }
+        ::closedir(d);
+        std::sort(level.entries.begin(), level.entries.end(),
+                  [&level](const ListedFolder::Entry& a, const ListedFolder::Entry& b) {
+                      if (a.key != b.key) {
+                          return a.key < b.key;
+                      }
+                      return level.name(a) < level.name(b);
+                  });
+        stack.push_back(std::move(level));
+    };
+
+    enter(folder);
+    while (!stack.empty()) {
+        if (ctx.stopRequested()) {
+            return;
+        }
+        ListedFolder& top = stack.back();
+        if (top.next >= top.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const ListedFolder::Entry& e = top.entries[top.next++];
+        entryPath = top.path;
+        if (!entryPath.empty() && entryPath.back() != '/') {
+            entryPath += '/';
+        }
+        entryPath.append(top.name(e));
+        unsigned char type = e.type;
+        if (type == DT_LNK || type == DT_UNKNOWN) {
+            // A link is followed; a listing without types is asked about.
+            struct stat st {};
+            if (::stat(entryPath.c_str(), &st) != 0) {
+                continue; // a dangling link or an entry that vanished
+            }
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            enter(entryPath); // may move `top`
+        } else if (type == DT_REG) {
+            onFile(entryPath);
         }
         ctx.yieldNow();
     }

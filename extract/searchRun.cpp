@@ -149,13 +149,13 @@ std::vector<Item> listSources(const std::vector<Source>& sources, const JobConte
         }
         std::error_code ec;
         if (fs::is_directory(fs::path(s.path), ec)) {
-            walkFolder(
+            listFolder(
                 s.path,
-                [&](const fs::path& file) {
-                    items.push_back({&s, file.string(), true, {}});
+                [&](std::string_view file) {
+                    items.push_back({&s, std::string(file), true, {}});
                 },
-                [&](const fs::path& folder, const std::string& why) {
-                    items.push_back({&s, folder.string(), true, why.empty() ? std::string("?") : why});
+                [&](std::string_view folder, const std::string& why) {
+                    items.push_back({&s, std::string(folder), true, why.empty() ? std::string("?") : why});
                 },
                 ctx);
         } else {

@@ -193,6 +193,17 @@ struct Bytes {
     std::string_view view() const { return {data.get(), size}; }
 };
 
+// A small file of a folder read whole in a batch, its bytes valid UTF-8
+// without an escape or shift byte, not a mail, read as UTF-8 (the run's
+// encoding, or guessed): it is its own one piece, handed on as it is.
+struct WholeFile {
+    std::size_t item = 0;
+    const char* data = nullptr;
+    std::size_t size = 0;
+    bool mayHoldReference = false; // it holds a "&"
+    bool high = false;             // it holds a byte 0x80 or above
+};
+
 // One piece of a source, converted to UTF-8, or the end of a source.
 struct Piece {
     std::size_t item = 0;
@@ -207,6 +218,11 @@ struct Piece {
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
     std::string part;              // the message of an mbox the piece is, when it is one
+    // Or, instead of all of the above, whole files of a folder, one after
+    // another in the walk's order, each valid UTF-8 read as UTF-8 (see
+    // WholeFile); their bytes lie in `slots`.
+    std::vector<WholeFile> files;
+    std::shared_ptr<char> slots;
 
     std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
 };
@@ -432,6 +448,41 @@ struct SplitChannel {
     }
 };
 
+// The memory batches of files are read into. A batch's buffer goes on with
+// the files read whole into it and comes back once the scan is done with
+// them: memory used again costs less than fresh memory.
+class SlotBuffers {
+public:
+    explicit SlotBuffers(std::size_t size) : m_size(size) {}
+    SlotBuffers(const SlotBuffers&) = delete;
+    SlotBuffers& operator=(const SlotBuffers&) = delete;
+
+    std::shared_ptr<char> take() {
+        std::unique_ptr<char[]> buffer;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                buffer = std::move(m_spare.back());
+                m_spare.pop_back();
+            }
+        }
+        if (!buffer) {
+            buffer = std::make_unique_for_overwrite<char[]>(m_size);
+        }
+        return {buffer.release(), [this](char* b) { give(std::unique_ptr<char[]>(b)); }};
+    }
+
+private:
+    void give(std::unique_ptr<char[]> buffer) {
+        const std::lock_guard lock(m_mutex);
+        m_spare.push_back(std::move(buffer));
+    }
+
+    const std::size_t m_size;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<char[]>> m_spare;
+};
+
 // Reads the files of a folder many at a time: for each, an open, a read of
 // up to kSlot bytes and a close, linked, all in one submission to io_uring.
 // A file that is not read whole that way (larger than a slot, or any call
@@ -457,21 +508,18 @@ public:
             return false;
         }
         m_on = true;
-        if (io_uring_register_files_sparse(&m_ring, kFiles) < 0) {
-            return false;
-        }
-        m_buffers = std::make_unique_for_overwrite<char[]>(kFiles * kSlot);
-        return true;
+        return io_uring_register_files_sparse(&m_ring, kFiles) >= 0;
     }
 
-    // Reads the files of `paths` (at most kFiles): `sizes` gets the bytes
-    // read of each, or -1 for one to read the ordinary way. False when
-    // io_uring failed as a whole.
+    // Reads the files of `paths` (at most kFiles), each into its slot of
+    // `buffers` (kFiles slots of kSlot bytes): `sizes` gets the bytes read of
+    // each, or -1 for one to read the ordinary way. False when io_uring
+    // failed as a whole.
     struct Name {
         int folder;       // a folder's descriptor, or AT_FDCWD
         const char* name; // the file's name in it
     };
-    bool read(const std::vector<Name>& paths, std::vector<std::ptrdiff_t>& sizes) {
+    bool read(const std::vector<Name>& paths, char* buffers, std::vector<std::ptrdiff_t>& sizes) {
         const auto n = static_cast<unsigned>(paths.size());
         sizes.assign(n, 0);
         for (unsigned k = 0; k < n; ++k) {
@@ -484,7 +532,7 @@ public:
             io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY, 0, k);
             open->flags |= IOSQE_IO_LINK;
             io_uring_sqe_set_data64(open, k * 3);
-            io_uring_prep_read(read, static_cast<int>(k), buffer(k), kSlot, 0);
+            io_uring_prep_read(read, static_cast<int>(k), buffers + std::size_t{k} * kSlot, kSlot, 0);
             read->flags |= IOSQE_FIXED_FILE | IOSQE_IO_LINK;
             io_uring_sqe_set_data64(read, k * 3 + 1);
             io_uring_prep_close_direct(close, k);
@@ -523,16 +571,9 @@ public:
         return true;
     }
 
-    std::string_view bytes(unsigned k, std::ptrdiff_t size) const {
-        return {m_buffers.get() + k * kSlot, static_cast<std::size_t>(size)};
-    }
-
 private:
-    char* buffer(unsigned k) { return m_buffers.get() + k * kSlot; }
-
     io_uring m_ring{};
     bool m_on = false;
-    std::unique_ptr<char[]> m_buffers;
 };
 
 // Reads the listed sources one after the other, in pieces, converts each
@@ -540,8 +581,8 @@ private:
 class Reader {
 public:
     Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool,
-           SplitChannel& split)
-        : m_items(items), m_options(options), m_out(out), m_pool(pool), m_split(split) {}
+           SplitChannel& split, SlotBuffers& slots)
+        : m_items(items), m_options(options), m_out(out), m_pool(pool), m_split(split), m_slots(slots) {}
     ~Reader() { closeFolder(); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -611,24 +652,48 @@ private:
             }
             names.push_back({AT_FDCWD, path.c_str()});
         }
+        std::shared_ptr<char> slots = m_slots.take();
         std::vector<std::ptrdiff_t> sizes;
-        if (!m_batch.read(names, sizes)) {
+        if (!m_batch.read(names, slots.get(), sizes)) {
             // io_uring failed at run time: the ordinary calls from here on.
             m_batched = false;
             sizes.assign(names.size(), -1);
         }
+        // Files read whole that need nothing done to them go on together.
+        Piece group;
+        std::size_t groupBytes = 0;
+        const auto handOnGroup = [&] {
+            if (group.files.empty()) {
+                return true;
+            }
+            group.slots = slots;
+            const std::size_t cost = 1 + groupBytes / kCostUnit;
+            groupBytes = 0;
+            return m_out.push(std::exchange(group, Piece()), cost);
+        };
         for (std::size_t k = from; k < end; ++k) {
             if (stopped()) {
                 return false;
             }
             const std::ptrdiff_t size = sizes[k - from];
+            const std::string_view text(slots.get() + (k - from) * BatchReader::kSlot,
+                                        static_cast<std::size_t>(std::max<std::ptrdiff_t>(size, 0)));
+            if (size >= 0) {
+                if (std::optional<WholeFile> whole = wholeFile(k, text)) {
+                    group.files.push_back(*whole);
+                    groupBytes += text.size();
+                    continue;
+                }
+            }
+            if (!handOnGroup()) {
+                return false;
+            }
             if (size < 0) {
                 if (!readItem(k)) {
                     return false;
                 }
                 continue;
             }
-            const std::string_view text = m_batch.bytes(static_cast<unsigned>(k - from), size);
             SourceReport report;
             report.index = k;
             report.path = m_items[k].path;
@@ -645,7 +710,31 @@ private:
                 return false;
             }
         }
-        return true;
+        return handOnGroup();
+    }
+
+    // Whether a file read whole is one piece that readPieces would hand on
+    // as it is: no larger than a piece, read as UTF-8 (the run's encoding, or
+    // guessed: then without the shift bytes that keep a guess open), valid
+    // UTF-8 without an escape byte, and not a mail.
+    std::optional<WholeFile> wholeFile(std::size_t index, std::string_view text) const {
+        const Encoding enc = encodingOf(*m_items[index].source);
+        if ((enc != Encoding::UTF8 && enc != Encoding::None) ||
+            text.size() > std::max<std::size_t>(m_options.pieceSize, 16)) {
+            return std::nullopt;
+        }
+        const utf8Check::Inspection seen = utf8Check::inspect(text);
+        if (!seen.valid || seen.hasEscape) {
+            return std::nullopt;
+        }
+        if (enc == Encoding::None && (std::memchr(text.data(), 0x0E, text.size()) != nullptr ||
+                                      std::memchr(text.data(), 0x0F, text.size()) != nullptr)) {
+            return std::nullopt;
+        }
+        if (mailSource::looksLikeMail(text)) {
+            return std::nullopt;
+        }
+        return WholeFile{index, text.data(), text.size(), seen.hasAmpersand, seen.hasHigh};
     }
 
     Encoding encodingOf(const Source& source) const {
@@ -1314,6 +1403,7 @@ private:
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
     SplitChannel& m_split;
+    SlotBuffers& m_slots;
     BatchReader m_batch;
     bool m_batchTried = false; // whether m_batch was set up (or refused)
     bool m_batched = false;    // the files of folders are read through m_batch
@@ -1330,6 +1420,8 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     SearchReport total;
     const std::vector<Item> items = listSources(sources, ctx);
     total.sources = items.size();
+    // Declared before the hand-over: pieces still there at the end give their buffers back to it.
+    SlotBuffers slots(std::size_t{BatchReader::kFiles} * BatchReader::kSlot);
 
     // A piece costs by its size, so that many small files are read ahead
     // where few pieces of a large one are.
@@ -1337,7 +1429,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
     BufferPool pool;
     SplitChannel split;
-    Reader reader(items, options, pieces, pool, split);
+    Reader reader(items, options, pieces, pool, split, slots);
     const auto produce = [&] {
         try {
             reader.run();
@@ -1453,9 +1545,69 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     };
 
     bool skipping = false; // the rest of a source that failed in the scan
+    // Scans a piece of source `source`, of `size` bytes (0: not known), read
+    // through `end`.
+    const auto scanPiece = [&](std::string_view text, bool mayHoldReference, std::size_t source, std::uint64_t size,
+                               std::uint64_t end) {
+        const double div = divFor(size);
+        const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
+        try {
+            // No address without an "@", nor one a reference could give.
+            const bool finished = !mayHoldReference && std::memchr(text.data(), '@', text.size()) == nullptr
+                                      ? !ctx.stopRequested()
+                                      : decodeAndScan(
+                                            text, mayHoldReference,
+                                            [&](std::string_view address) {
+                                                ++current.addresses;
+                                                sink.addressFound(address, source);
+                                            },
+                                            ctx);
+            if (!finished) {
+                total.stopped = true;
+            }
+        } catch (const std::bad_alloc&) {
+            skipping = true;
+            current.error = ReadError::TooLarge;
+        }
+        sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(end) / div), end);
+    };
+    // Whole files of a folder: each its own one piece, as readPieces would
+    // have handed it on.
+    const auto scanWholeFiles = [&](const std::vector<WholeFile>& files) {
+        for (const WholeFile& file : files) {
+            skipping = false;
+            current = SourceReport();
+            sink.sourceStarted(file.item, items.size(), items[file.item].path);
+            const std::string_view text(file.data, file.size);
+            if (!text.empty()) {
+                scanPiece(text, file.mayHoldReference, file.item, file.size, file.size);
+            }
+            if (ctx.stopRequested()) {
+                total.stopped = true;
+            }
+            SourceReport report;
+            report.used = Encoding::UTF8;
+            encodingVerdict::Evidence evidence;
+            evidence.feedValidUtf8(file.size, file.high);
+            report.verdict = evidence.verdict();
+            report.sample = convModule::guessSample(text);
+            report.bytes = file.size;
+            finishSource(std::move(report), file.item);
+            if (total.stopped) {
+                return;
+            }
+        }
+    };
     while (std::optional<Piece> piece = pieces.pop()) {
         if (piece->split) {
             if (scanHalves(piece->item) && total.stopped) {
+                break;
+            }
+            continue;
+        }
+        if (!piece->files.empty()) {
+            scanWholeFiles(piece->files);
+            if (total.stopped) {
                 break;
             }
             continue;
@@ -1469,26 +1621,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             sink.partStarted(piece->item, piece->part);
         }
         if (!piece->view().empty() && !skipping) {
-            const std::size_t source = piece->item;
-            const double div = divFor(piece->size);
-            const auto maximum = static_cast<std::int64_t>(static_cast<double>(piece->size) / div);
-            try {
-                const bool finished = decodeAndScan(
-                    piece->view(), piece->mayHoldReference,
-                    [&](std::string_view address) {
-                        ++current.addresses;
-                        sink.addressFound(address, source);
-                    },
-                    ctx);
-                if (!finished) {
-                    total.stopped = true;
-                }
-            } catch (const std::bad_alloc&) {
-                skipping = true;
-                current.error = ReadError::TooLarge;
-            }
-            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
-                          piece->end);
+            scanPiece(piece->view(), piece->mayHoldReference, piece->item, piece->size, piece->end);
         }
         pool.give(*piece);
         if (ctx.stopRequested()) {

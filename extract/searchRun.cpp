@@ -488,6 +488,13 @@ private:
 // A file that is not read whole that way (larger than a slot, or any call
 // failed) is left to the ordinary calls, which give it the same outcome as
 // every other file.
+//
+// Files are opened without waiting: a file replaced by a FIFO since the
+// listing must not hold the batch up waiting for a writer. Such a FIFO
+// reads as empty, or as having nothing yet, and so does a file whose bytes
+// are not in memory (the system then reads them ahead while it answers):
+// an empty read and a refused one go the ordinary way, which tells a FIFO
+// from a file and waits for the disk.
 class BatchReader {
 public:
     static constexpr unsigned kFiles = 64;
@@ -529,7 +536,7 @@ public:
             if (open == nullptr || read == nullptr || close == nullptr) {
                 return false;
             }
-            io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY, 0, k);
+            io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY | O_NONBLOCK, 0, k);
             open->flags |= IOSQE_IO_LINK;
             io_uring_sqe_set_data64(open, k * 3);
             io_uring_prep_read(read, static_cast<int>(k), buffers + std::size_t{k} * kSlot, kSlot, 0);
@@ -565,7 +572,7 @@ public:
                 sizes[k] = -1;
             } else if (data % 3 == 1 && sizes[k] >= 0) {
                 // A slot filled to its end may hold only the start of the file.
-                sizes[k] = res < 0 || static_cast<std::size_t>(res) >= kSlot ? -1 : res;
+                sizes[k] = res <= 0 || static_cast<std::size_t>(res) >= kSlot ? -1 : res;
             }
         }
         return true;

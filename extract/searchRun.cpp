@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <liburing.h>
 #include <memory>
@@ -132,34 +133,62 @@ double divFor(std::uint64_t size) {
 // folder that could not be listed.
 struct Item {
     const Source* source = nullptr;
-    std::string path;        // a file, or the folder that failed
-    bool fromFolder = false; // found by a walk: only regular files are read
-    std::string listError;   // set for a folder that could not be listed
+    std::size_t pathAt = 0;    // where its path begins in ItemList's buffer
+    std::size_t pathSize = 0;  // a file, or the folder that failed
+    bool fromFolder = false;   // found by a walk: only regular files are read
+    std::size_t listError = 0; // for a folder that could not be listed: 1 + the index of why
 };
 
-std::vector<Item> listSources(const std::vector<Source>& sources, const JobContext& ctx) {
-    std::vector<Item> items;
+// The run's list. The paths lie one after another in one buffer, each ended
+// by a zero byte: a folder of many files costs no allocation for each.
+class ItemList {
+public:
+    void add(const Source* source, std::string_view path, bool fromFolder, std::string listError = {}) {
+        Item item{source, m_paths.size(), path.size(), fromFolder, 0};
+        m_paths.append(path);
+        m_paths.push_back('\0');
+        if (!listError.empty()) {
+            m_errors.push_back(std::move(listError));
+            item.listError = m_errors.size();
+        }
+        m_items.push_back(item);
+    }
+    std::size_t size() const { return m_items.size(); }
+    const Item& operator[](std::size_t i) const { return m_items[i]; }
+    std::string_view path(std::size_t i) const { return {m_paths.data() + m_items[i].pathAt, m_items[i].pathSize}; }
+    // The path ended by a zero byte.
+    const char* cPath(std::size_t i) const { return m_paths.data() + m_items[i].pathAt; }
+    // Why a folder could not be listed; nothing for a source to read.
+    const std::string* listError(std::size_t i) const {
+        return m_items[i].listError == 0 ? nullptr : &m_errors[m_items[i].listError - 1];
+    }
+
+private:
+    std::vector<Item> m_items;
+    std::string m_paths;
+    std::vector<std::string> m_errors;
+};
+
+ItemList listSources(const std::vector<Source>& sources, const JobContext& ctx) {
+    ItemList items;
     for (const Source& s : sources) {
         if (ctx.stopRequested()) {
             break;
         }
         if (s.kind != Source::Kind::Path) {
-            items.push_back({&s, s.name, false, {}});
+            items.add(&s, s.name, false);
             continue;
         }
         std::error_code ec;
         if (fs::is_directory(fs::path(s.path), ec)) {
             listFolder(
-                s.path,
-                [&](std::string_view file) {
-                    items.push_back({&s, std::string(file), true, {}});
-                },
+                s.path, [&](std::string_view file) { items.add(&s, file, true); },
                 [&](std::string_view folder, const std::string& why) {
-                    items.push_back({&s, std::string(folder), true, why.empty() ? std::string("?") : why});
+                    items.add(&s, folder, true, why.empty() ? std::string("?") : why);
                 },
                 ctx);
         } else {
-            items.push_back({&s, s.path, false, {}});
+            items.add(&s, s.path, false);
         }
     }
     return items;
@@ -587,7 +616,7 @@ private:
 // piece and hands it over. Runs on the reader thread.
 class Reader {
 public:
-    Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool,
+    Reader(const ItemList& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool,
            SplitChannel& split, SlotBuffers& slots)
         : m_items(items), m_options(options), m_out(out), m_pool(pool), m_split(split), m_slots(slots) {}
     ~Reader() { closeFolder(); }
@@ -631,7 +660,7 @@ private:
     // A file found by a folder walk, read as it is (never a stream).
     bool batchable(std::size_t index) const {
         const Item& item = m_items[index];
-        return item.fromFolder && item.listError.empty() && item.source->kind == Source::Kind::Path;
+        return item.fromFolder && item.listError == 0 && item.source->kind == Source::Kind::Path;
     }
 
     // Reads the files [from, end) in one submission, then hands each on in
@@ -641,7 +670,7 @@ private:
         // open, rather than from the root each time.
         std::vector<BatchReader::Name> names;
         for (std::size_t k = from; k < end; ++k) {
-            const std::string& path = m_items[k].path;
+            const std::string_view path = m_items.path(k);
             const std::size_t slash = path.rfind('/');
             if (slash != std::string::npos && slash > 0) {
                 const std::string_view folder(path.data(), slash);
@@ -653,11 +682,11 @@ private:
                     }
                 }
                 if (m_folderFd >= 0 && folder == m_folder) {
-                    names.push_back({m_folderFd, path.c_str() + slash + 1});
+                    names.push_back({m_folderFd, m_items.cPath(k) + slash + 1});
                     continue;
                 }
             }
-            names.push_back({AT_FDCWD, path.c_str()});
+            names.push_back({AT_FDCWD, m_items.cPath(k)});
         }
         std::shared_ptr<char> slots = m_slots.take();
         std::vector<std::ptrdiff_t> sizes;
@@ -703,7 +732,6 @@ private:
             }
             SourceReport report;
             report.index = k;
-            report.path = m_items[k].path;
             std::size_t at = 0;
             if (!readPieces(
                     k, std::move(report), encodingOf(*m_items[k].source), text.size(),
@@ -766,10 +794,9 @@ private:
         const Item& item = m_items[index];
         SourceReport report;
         report.index = index;
-        report.path = item.path;
-        if (!item.listError.empty()) {
+        if (const std::string* why = m_items.listError(index)) {
             report.error = ReadError::NotListed;
-            report.detail = item.listError;
+            report.detail = *why;
             return failure(index, std::move(report));
         }
         const Source& source = *item.source;
@@ -794,7 +821,7 @@ private:
         }
         // O_NONBLOCK: opening a FIFO without a writer must not hang.
         constexpr int kFlags = O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
-        const int fd = item.fromFolder ? openInFolder(item.path, kFlags) : ::open(item.path.c_str(), kFlags);
+        const int fd = item.fromFolder ? openInFolder(index, kFlags) : ::open(m_items.cPath(index), kFlags);
         if (fd < 0) {
             report.systemError = errno;
             report.error = readErrorFor(errno);
@@ -1381,21 +1408,23 @@ private:
     // Opens a file that a folder walk found through its folder, which is kept
     // open while the walk's files follow one another in it: the system then
     // looks up one name instead of the whole path.
-    int openInFolder(const std::string& path, int flags) {
+    int openInFolder(std::size_t index, int flags) {
+        const std::string_view path = m_items.path(index);
+        const char* cPath = m_items.cPath(index);
         const std::size_t slash = path.rfind('/');
         if (slash == std::string::npos || slash == 0) {
-            return ::open(path.c_str(), flags);
+            return ::open(cPath, flags);
         }
         const std::string_view folder(path.data(), slash);
         if (m_folderFd < 0 || folder != m_folder) {
             closeFolder();
             m_folderFd = ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             if (m_folderFd < 0) {
-                return ::open(path.c_str(), flags);
+                return ::open(cPath, flags);
             }
             m_folder.assign(folder);
         }
-        return ::openat(m_folderFd, path.c_str() + slash + 1, flags);
+        return ::openat(m_folderFd, cPath + slash + 1, flags);
     }
     void closeFolder() {
         if (m_folderFd >= 0) {
@@ -1405,7 +1434,7 @@ private:
         m_folder.clear();
     }
 
-    const std::vector<Item>& m_items;
+    const ItemList& m_items;
     const SearchOptions& m_options;
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
@@ -1425,8 +1454,19 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     JobContext ctx;
     ctx.stop = options.stop;
     SearchReport total;
-    const std::vector<Item> items = listSources(sources, ctx);
+    const ItemList items = listSources(sources, ctx);
     total.sources = items.size();
+    // The paths handed to sourceStarted, made as the sources start: each
+    // lives until the run ends.
+    std::deque<std::string> shown;
+    std::size_t shownFor = items.size();
+    const auto shownPath = [&](std::size_t item) -> const std::string& {
+        if (shownFor != item || shown.empty()) {
+            shown.emplace_back(items.path(item));
+            shownFor = item;
+        }
+        return shown.back();
+    };
     // Declared before the hand-over: pieces still there at the end give their buffers back to it.
     SlotBuffers slots(std::size_t{BatchReader::kFiles} * BatchReader::kSlot);
 
@@ -1463,7 +1503,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     // empty one when STOP came before its end).
     const auto finishSource = [&](SourceReport report, std::size_t item) {
         report.index = item;
-        report.path = items[item].path;
+        report.path = items.path(item);
         report.addresses = current.addresses;
         if (current.error != ReadError::None && report.error == ReadError::None) {
             report.error = current.error;
@@ -1522,7 +1562,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         report.bytes = size;
 
         current = SourceReport();
-        sink.sourceStarted(item, items.size(), items[item].path);
+        sink.sourceStarted(item, items.size(), shownPath(item));
         const double div = divFor(size);
         const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
         bool whole = true;
@@ -1584,7 +1624,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         for (const WholeFile& file : files) {
             skipping = false;
             current = SourceReport();
-            sink.sourceStarted(file.item, items.size(), items[file.item].path);
+            sink.sourceStarted(file.item, items.size(), shownPath(file.item));
             const std::string_view text(file.data, file.size);
             if (!text.empty()) {
                 scanPiece(text, file.mayHoldReference, file.item, file.size, file.size);
@@ -1622,7 +1662,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         if (piece->first) {
             skipping = false;
             current = SourceReport();
-            sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+            sink.sourceStarted(piece->item, items.size(), shownPath(piece->item));
         }
         if (!piece->part.empty()) {
             sink.partStarted(piece->item, piece->part);

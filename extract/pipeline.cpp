@@ -1,6 +1,7 @@
 #include "extract/pipeline.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -122,6 +123,51 @@ std::uint64_t nameKey(std::string_view name) {
     return key;
 }
 
+// Sorts a folder's entries by name: by key with a radix sort (a pass for
+// each byte of the key, those where all keys have the same byte skipped),
+// then each run of equal keys by the rest of the names.
+void sortEntries(ListedFolder& level) {
+    std::vector<ListedFolder::Entry>& entries = level.entries;
+    const auto byName = [&level](const ListedFolder::Entry& a, const ListedFolder::Entry& b) {
+        return level.name(a) < level.name(b);
+    };
+    const std::size_t n = entries.size();
+    if (n < 32) {
+        std::sort(entries.begin(), entries.end(), [&](const ListedFolder::Entry& a, const ListedFolder::Entry& b) {
+            return a.key != b.key ? a.key < b.key : byName(a, b);
+        });
+        return;
+    }
+    std::vector<ListedFolder::Entry> spare(n);
+    for (unsigned shift = 0; shift < 64; shift += 8) {
+        std::array<std::size_t, 257> count{};
+        for (const ListedFolder::Entry& e : entries) {
+            ++count[((e.key >> shift) & 0xFF) + 1];
+        }
+        if (std::find(count.begin(), count.end(), n) != count.end()) {
+            continue; // every key has the same byte here
+        }
+        for (std::size_t b = 1; b < count.size(); ++b) {
+            count[b] += count[b - 1];
+        }
+        for (const ListedFolder::Entry& e : entries) {
+            spare[count[(e.key >> shift) & 0xFF]++] = e;
+        }
+        entries.swap(spare);
+    }
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i + 1;
+        while (j < n && entries[j].key == entries[i].key) {
+            ++j;
+        }
+        if (j - i > 1) {
+            std::sort(entries.begin() + static_cast<std::ptrdiff_t>(i),
+                      entries.begin() + static_cast<std::ptrdiff_t>(j), byName);
+        }
+        i = j;
+    }
+}
+
 std::string errorText(int err) {
     return std::error_code(err, std::generic_category()).message();
 }
@@ -184,13 +230,7 @@ void listFolder(const std::string& folder, const std::function<void(std::string_
             level.names.append(name);
         }
         ::closedir(d);
-        std::sort(level.entries.begin(), level.entries.end(),
-                  [&level](const ListedFolder::Entry& a, const ListedFolder::Entry& b) {
-                      if (a.key != b.key) {
-                          return a.key < b.key;
-                      }
-                      return level.name(a) < level.name(b);
-                  });
+        sortEntries(level);
         stack.push_back(std::move(level));
     };
 

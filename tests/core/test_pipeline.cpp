@@ -155,6 +155,9 @@ TEST_F(FileSearch, FolderListingGivesWhatTheWalkGives) {
     for (const char* end : {"", "b", "A", "\xFF", "ab", "a", "a\xC3\xA9"}) {
         quillon::testing::writeAll(m_root / "tree" / (std::string("prefix12") + end), "x");
     }
+    for (int i = 0; i < 60; ++i) { // a folder large enough to be sorted by bytes
+        quillon::testing::writeAll(m_root / "tree" / ("name" + std::to_string(1000 + i * 7919 % 1000)), "x");
+    }
     const std::string tree = (m_root / "tree").string();
     for (const std::string& given : {tree, tree + "/", tree + "//", tree + "/./" + folders.back().filename().string(),
                                      (m_root / "missing").string()}) {

@@ -153,6 +153,11 @@ public:
         }
         m_items.push_back(item);
     }
+    // Room for `more` entries of paths of about `pathSize` bytes (a hint).
+    void reserve(std::size_t more, std::size_t pathSize) {
+        m_items.reserve(m_items.size() + more);
+        m_paths.reserve(m_paths.size() + more * (pathSize + 1));
+    }
     std::size_t size() const { return m_items.size(); }
     const Item& operator[](std::size_t i) const { return m_items[i]; }
     std::string_view path(std::size_t i) const { return {m_paths.data() + m_items[i].pathAt, m_items[i].pathSize}; }
@@ -179,8 +184,12 @@ ItemList listSources(const std::vector<Source>& sources, const JobContext& ctx) 
             items.add(&s, s.name, false);
             continue;
         }
-        std::error_code ec;
-        if (fs::is_directory(fs::path(s.path), ec)) {
+        struct stat st {};
+        if (::stat(s.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            // About as many files as the folder's size tells: an entry takes
+            // some 24 bytes of it and more.
+            items.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), std::size_t{64} << 20) / 24,
+                          s.path.size() + 16);
             listFolder(
                 s.path, [&](std::string_view file) { items.add(&s, file, true); },
                 [&](std::string_view folder, const std::string& why) {
@@ -703,7 +712,8 @@ private:
                 return true;
             }
             group.slots = slots;
-            const std::size_t cost = 1 + groupBytes / kCostUnit;
+            // Each file holds at least a page of the slots while it waits.
+            const std::size_t cost = 1 + std::max(groupBytes, group.files.size() * 2048) / kCostUnit;
             groupBytes = 0;
             return m_out.push(std::exchange(group, Piece()), cost);
         };

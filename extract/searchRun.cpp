@@ -677,7 +677,8 @@ private:
     bool readBatch(std::size_t from, std::size_t end) {
         // Names are looked up in the folder of the batch's first file, held
         // open, rather than from the root each time.
-        std::vector<BatchReader::Name> names;
+        std::vector<BatchReader::Name>& names = m_names;
+        names.clear();
         for (std::size_t k = from; k < end; ++k) {
             const std::string_view path = m_items.path(k);
             const std::size_t slash = path.rfind('/');
@@ -698,7 +699,7 @@ private:
             names.push_back({AT_FDCWD, m_items.cPath(k)});
         }
         std::shared_ptr<char> slots = m_slots.take();
-        std::vector<std::ptrdiff_t> sizes;
+        std::vector<std::ptrdiff_t>& sizes = m_sizes;
         if (!m_batch.read(names, slots.get(), sizes)) {
             // io_uring failed at run time: the ordinary calls from here on.
             m_batched = false;
@@ -706,6 +707,7 @@ private:
         }
         // Files read whole that need nothing done to them go on together.
         Piece group;
+        group.files.reserve(end - from);
         std::size_t groupBytes = 0;
         const auto handOnGroup = [&] {
             if (group.files.empty()) {
@@ -1451,6 +1453,8 @@ private:
     SplitChannel& m_split;
     SlotBuffers& m_slots;
     BatchReader m_batch;
+    std::vector<BatchReader::Name> m_names; // of the batch being read
+    std::vector<std::ptrdiff_t> m_sizes;
     bool m_batchTried = false; // whether m_batch was set up (or refused)
     bool m_batched = false;    // the files of folders are read through m_batch
     bool m_started = false;

@@ -451,14 +451,16 @@ public:
     MessageReader(const MessageReader&) = delete;
     MessageReader& operator=(const MessageReader&) = delete;
 
-    // `stream` holds `bytes`, the message without its mbox "From " line;
-    // `headerBlock` is its header block with that line.
-    void read(std::string_view headerBlock, std::string_view bytes, std::size_t bodyStart, GMimeParser* parser,
-              GMimeStream* stream) {
-        appendHeaders(headerBlock, &m_message.messageId);
+    // `headerBlock` is the message's header block with its mbox "From " line.
+    void readHeaders(std::string_view headerBlock) { appendHeaders(headerBlock, &m_message.messageId); }
+
+    // `bytes` is the message without its mbox "From " line, its body at
+    // `bodyStart`; `stream` holds it (or only the fields of its header block
+    // that bear on its structure, then its body).
+    void readBody(std::string_view bytes, std::size_t bodyStart, GMimeParser* parser, GMimeStream* stream) {
         // The top entity is read as a MIME part, not a message: its headers
-        // are taken from the raw block above, and GMime need not parse the
-        // address lists and the date of every message.
+        // are taken from the raw block, and GMime need not parse the address
+        // lists and the date of every message.
         g_mime_parser_init_with_stream(parser, stream);
         g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
         Ref<GMimeObject> top(g_mime_parser_construct_part(parser, m_options));
@@ -634,6 +636,76 @@ std::size_t headerEnd(std::string_view message) {
     return message.size();
 }
 
+// Whether a header name is one of the Content-* fields, the only ones that
+// bear on how a MIME entity is read.
+bool isContentField(std::string_view name) {
+    return name.size() > 8 && lowered(name.substr(0, 8)) == "content-";
+}
+
+// The header block of a message is `data` up to `headersLength`, its blank
+// line included. Where the block is plain (every line a field "Name: value"
+// or the continuation of one, no NUL and no CR but before a line end), moves
+// its first field and its Content-* fields, in their order, to just before
+// the blank line, and returns where they start: a parser that reads from
+// there finds the same structure, warnings and body, and makes no objects
+// for the other fields (the address lists, the Received lines). Returns 0
+// and changes nothing otherwise.
+std::size_t gatherStructureFields(char* data, std::size_t headersLength) {
+    const std::string_view block(data, headersLength);
+    struct Field {
+        std::size_t start;
+        std::size_t end;
+    };
+    std::vector<Field> kept;
+    std::size_t keptBytes = 0;
+    bool dropped = false;
+    bool keeping = false;
+    std::size_t at = 0;
+    while (at < block.size()) {
+        const std::size_t next = nextLine(block, at);
+        const std::string_view raw = block.substr(at, next - at);
+        const std::string_view line = lineAt(block, at);
+        if (line.empty()) {
+            if (!dropped) {
+                return 0;
+            }
+            std::string fields;
+            fields.reserve(keptBytes);
+            for (const Field& f : kept) {
+                fields.append(block.substr(f.start, f.end - f.start));
+            }
+            std::memcpy(data + at - fields.size(), fields.data(), fields.size());
+            return at - fields.size();
+        }
+        if (raw.back() != '\n' || raw.find('\0') != std::string_view::npos ||
+            line.find('\r') != std::string_view::npos) {
+            return 0;
+        }
+        if (isContinuation(line)) {
+            if (at == 0) {
+                return 0;
+            }
+        } else {
+            const std::string_view name = headerName(line);
+            if (name.empty()) {
+                return 0;
+            }
+            keeping = at == 0 || isContentField(name);
+            if (keeping) {
+                kept.push_back({at, at});
+            } else {
+                dropped = true;
+            }
+        }
+        if (keeping) {
+            kept.back().end = next;
+            keptBytes += next - at;
+        }
+        at = next;
+    }
+    return 0; // no blank line
+}
+
 // Where one message lies in the bytes that hold it: from its mbox "From "
 // line (or its first header), through its header block, to its end.
 struct Span {
@@ -724,8 +796,12 @@ class Parsing {
 public:
     Parsing(Encoding enc, bool mbox) : m_enc(enc), m_mbox(mbox), m_parser(g_mime_parser_new()) {}
 
-    // The message at `span` of `source`, whose bytes start at `offset` of the file.
-    MailMessage read(const SourceStream& source, const Span& span, std::size_t number, std::uint64_t offset) {
+    // The message at `span` of `source`, whose bytes start at `offset` of the
+    // file. With `writable` (the source's bytes, which the caller lets this
+    // rearrange), the parser reads only the fields of the top header block
+    // that bear on the message's structure.
+    MailMessage read(const SourceStream& source, const Span& span, std::size_t number, std::uint64_t offset,
+                     char* writable = nullptr) {
         const std::string_view bytes = source.bytes();
         const std::string_view message = bytes.substr(span.body, span.end - span.body);
         const std::size_t headersLength = headerEnd(message);
@@ -733,10 +809,11 @@ public:
         out.number = number;
         out.inMbox = m_mbox;
         out.end = static_cast<std::size_t>(offset + span.end);
-        const Ref<GMimeStream> stream(source.part(span.body, span.end));
         MessageReader reader(m_enc, out);
-        reader.read(bytes.substr(span.start, span.body - span.start + headersLength), message, headersLength,
-                    m_parser.get(), stream.get());
+        reader.readHeaders(bytes.substr(span.start, span.body - span.start + headersLength));
+        const std::size_t from = writable != nullptr ? gatherStructureFields(writable + span.body, headersLength) : 0;
+        const Ref<GMimeStream> stream(source.part(span.body + from, span.end));
+        reader.readBody(message, headersLength, m_parser.get(), stream.get());
         return out;
     }
 
@@ -771,10 +848,13 @@ struct Batch {
 // Reads the messages of one batch (on whichever thread claimed it).
 void readBatch(Parsing& parsing, Batch& batch, const JobContext& ctx) {
     const SourceStream source(batch.window->view());
+    // The window's bytes are this reader's own, and those of each message
+    // are read by one thread only: they may be rearranged.
+    char* writable = const_cast<char*>(batch.window->data.get());
     std::vector<MailMessage> messages;
     messages.reserve(batch.spans.size());
     for (std::size_t i = 0; i < batch.spans.size() && !ctx.stopRequested(); ++i) {
-        messages.push_back(parsing.read(source, batch.spans[i], batch.firstNumber + i, batch.window->offset));
+        messages.push_back(parsing.read(source, batch.spans[i], batch.firstNumber + i, batch.window->offset, writable));
     }
     batch.messages = std::move(messages);
 }

@@ -22,7 +22,9 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -265,7 +267,14 @@ void appendConverted(std::string_view bytes, const char* charset, Encoding enc, 
         return;
     }
     encodingVerdict::Evidence evidence;
-    evidence.feed(bytes);
+    if (bytes.find('\0') == std::string_view::npos && bytes.find('\x1b') == std::string_view::npos &&
+        convModule::isValidUtf8(bytes)) {
+        // Valid UTF-8 with 8-bit characters (no escape, no NUL) is judged
+        // UTF-8 whatever else it reads as: no need to read it three more ways.
+        evidence.feedValidUtf8(bytes.size(), true);
+    } else {
+        evidence.feed(bytes);
+    }
     const encodingVerdict::Verdict verdict = evidence.verdict();
     const bool text = verdict.kind == encodingVerdict::Verdict::Kind::Text;
     Encoding japanese = Encoding::None;
@@ -715,10 +724,46 @@ struct Span {
 };
 
 // Where the next "\nFrom " is at or after `from`, or npos. Lines of base64 are
-// short, so a search line by line would call memchr for every few dozen bytes:
-// this looks at 16 bytes a step for a line end before an "F".
+// short, so a search line by line would call memchr every few dozen bytes:
+// this looks at 32 (or 16) bytes a step for a line end before an "F".
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) std::size_t findFromAvx2(std::string_view bytes, std::size_t from) {
+    const char* data = bytes.data();
+    const __m256i newline = _mm256_set1_epi8('\n');
+    const __m256i letterF = _mm256_set1_epi8('F');
+    while (from + 33 <= bytes.size()) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + from));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + from + 1));
+        auto mask = static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(here, newline), _mm256_cmpeq_epi8(next, letterF))));
+        while (mask != 0) {
+            const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (bytes.substr(at, 6) == "\nFrom ") {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        from += 32;
+    }
+    return from;
+}
+
+bool hasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+#endif
+
 std::size_t findFromAfterNewline(std::string_view bytes, std::size_t from) {
     constexpr std::string_view kNeedle = "\nFrom ";
+#if defined(__x86_64__)
+    if (hasAvx2()) {
+        from = findFromAvx2(bytes, from);
+        if (from < bytes.size() && bytes.substr(from, kNeedle.size()) == kNeedle) {
+            return from;
+        }
+    }
+#endif
 #if defined(__SSE2__)
     const char* data = bytes.data();
     const __m128i newline = _mm_set1_epi8('\n');

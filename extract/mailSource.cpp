@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -917,7 +918,8 @@ public:
                  const JobContext& ctx, const Reading& how)
         : m_more(more), m_enc(enc), m_onMessage(onMessage), m_ctx(ctx),
           m_windowSize(std::max<std::size_t>(how.window, 4096)),
-          m_threads(how.threads != 0 ? how.threads : std::min(4U, std::thread::hardware_concurrency())) {}
+          m_threads(how.threads != 0 ? how.threads : std::min(4U, std::thread::hardware_concurrency())),
+          m_size(std::min<std::uint64_t>(how.size, std::numeric_limits<std::size_t>::max() / 2)) {}
 
     StreamReader(const StreamReader&) = delete;
     StreamReader& operator=(const StreamReader&) = delete;
@@ -941,8 +943,12 @@ public:
         m_mbox = isFromLine(lineAt(window->view(), 0));
         if (!m_mbox) {
             // One message: the whole source.
+            if (!m_eof && m_size > window->capacity) {
+                window = grown(std::move(window), static_cast<std::size_t>(m_size) + 1);
+                fill(*window);
+            }
             while (!m_eof) {
-                window = grown(std::move(window));
+                window = grown(std::move(window), window->capacity * 2);
                 fill(*window);
             }
             Batch batch;
@@ -998,7 +1004,7 @@ public:
                 resume -= start;
                 start = 0;
             } else if (window->size == window->capacity) {
-                window = grown(std::move(window)); // a message longer than the window
+                window = grown(std::move(window), window->capacity * 2); // a message longer than the window
             }
             if (m_ctx.stopRequested()) {
                 return false;
@@ -1023,8 +1029,8 @@ private:
         return window;
     }
 
-    std::unique_ptr<Window> grown(std::unique_ptr<Window> window) {
-        auto bigger = newWindow(window->capacity * 2, window->offset);
+    std::unique_ptr<Window> grown(std::unique_ptr<Window> window, std::size_t capacity) {
+        auto bigger = newWindow(capacity, window->offset);
         std::memcpy(bigger->data.get(), window->data.get(), window->size);
         bigger->size = window->size;
         return bigger;
@@ -1214,6 +1220,7 @@ private:
     const JobContext& m_ctx;
     std::size_t m_windowSize;
     unsigned m_threads;
+    std::uint64_t m_size;
     bool m_mbox = false;
     bool m_eof = false;
     std::vector<Window> m_spare;      // bytes to use again (this thread only)

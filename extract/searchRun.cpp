@@ -1220,6 +1220,8 @@ private:
                 quit = true;
             }
         };
+        mailSource::Reading how;
+        how.size = stream ? 0 : size;
         mailSource::readMail(
             raw.view(), more, enc,
             [&](mailSource::MailMessage&& m) {
@@ -1247,7 +1249,7 @@ private:
                 }
                 held = std::move(piece);
             },
-            ctx);
+            ctx, how);
         if (stopped()) {
             report.error = ReadError::Stopped;
             report.finished = false;

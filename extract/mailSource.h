@@ -66,7 +66,7 @@ using ReadMore = std::function<std::size_t(char* buffer, std::size_t size)>;
 
 // How a source is read as it comes.
 struct Reading {
-    std::size_t window = std::size_t{1} << 20; // bytes read at a time (a longer message gets more)
+    std::size_t window = std::size_t{256} << 10; // bytes read at a time (a longer message gets more)
     unsigned threads = 0;   // threads of its own that read messages (0: one a core, at most 4; below 2: none)
     std::uint64_t size = 0; // the source's size when known: a single message is then read into one buffer
 };

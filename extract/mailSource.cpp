@@ -655,37 +655,40 @@ bool isContentField(std::string_view name) {
 // The header block of a message is `data` up to `headersLength`, its blank
 // line included. Where the block is plain (every line a field "Name: value"
 // or the continuation of one, no NUL and no CR but before a line end), moves
-// its first field and its Content-* fields, in their order, to just before
-// the blank line, and returns where they start: a parser that reads from
-// there finds the same structure, warnings and body, and makes no objects
-// for the other fields (the address lists, the Received lines). Returns 0
-// and changes nothing otherwise.
+// its Content-* fields (or, when it has none, its first field), in their
+// order, to just before the blank line, and returns where they start: a
+// parser that reads from there finds the same structure, warnings and body,
+// and makes no objects for the other fields (the address lists, the Received
+// lines). Returns 0 and changes nothing otherwise.
 std::size_t gatherStructureFields(char* data, std::size_t headersLength) {
     const std::string_view block(data, headersLength);
     struct Field {
         std::size_t start;
         std::size_t end;
+        bool content;
     };
-    std::vector<Field> kept;
-    std::size_t keptBytes = 0;
-    bool dropped = false;
-    bool keeping = false;
+    std::vector<Field> fields;
     std::size_t at = 0;
     while (at < block.size()) {
         const std::size_t next = nextLine(block, at);
         const std::string_view raw = block.substr(at, next - at);
         const std::string_view line = lineAt(block, at);
         if (line.empty()) {
-            if (!dropped) {
-                return 0;
+            std::string kept;
+            for (const Field& f : fields) {
+                if (f.content) {
+                    kept.append(block.substr(f.start, f.end - f.start));
+                }
             }
-            std::string fields;
-            fields.reserve(keptBytes);
-            for (const Field& f : kept) {
-                fields.append(block.substr(f.start, f.end - f.start));
+            if (kept.empty() && !fields.empty()) {
+                kept.assign(block.substr(fields[0].start, fields[0].end - fields[0].start));
             }
-            std::memcpy(data + at - fields.size(), fields.data(), fields.size());
-            return at - fields.size();
+            const std::size_t start = at - kept.size();
+            if (start == 0) {
+                return 0; // nothing to leave out
+            }
+            std::memcpy(data + start, kept.data(), kept.size());
+            return start;
         }
         if (raw.back() != '\n' || raw.find('\0') != std::string_view::npos ||
             line.find('\r') != std::string_view::npos) {
@@ -700,17 +703,9 @@ std::size_t gatherStructureFields(char* data, std::size_t headersLength) {
             if (name.empty()) {
                 return 0;
             }
-            keeping = at == 0 || isContentField(name);
-            if (keeping) {
-                kept.push_back({at, at});
-            } else {
-                dropped = true;
-            }
+            fields.push_back({at, at, isContentField(name)});
         }
-        if (keeping) {
-            kept.back().end = next;
-            keptBytes += next - at;
-        }
+        fields.back().end = next;
         at = next;
     }
     return 0; // no blank line

@@ -621,13 +621,56 @@ private:
     bool m_on = false;
 };
 
+// A file found by a folder walk, read as it is (never a stream).
+bool batchable(const ItemList& items, std::size_t index) {
+    const Item& item = items[index];
+    return item.fromFolder && item.listError == 0 && item.source->kind == Source::Kind::Path;
+}
+
+// The parts of a run's list that readers take: a batch (a run of two to
+// BatchReader::kFiles files found by walks), or a single source.
+struct Part {
+    std::size_t from = 0;
+    std::size_t end = 0;
+    bool batch = false;
+};
+
+Part partAt(const ItemList& items, std::size_t from) {
+    std::size_t end = from;
+    while (end < items.size() && end - from < BatchReader::kFiles && batchable(items, end)) {
+        ++end;
+    }
+    return end - from >= 2 ? Part{from, end, true} : Part{from, from + 1, false};
+}
+
+// Which reader reads each source: with two, the second takes every other
+// batch, the first all the rest.
+std::vector<unsigned char> readerOf(const ItemList& items, unsigned readers) {
+    std::vector<unsigned char> owner(items.size(), 0);
+    std::size_t batches = 0;
+    for (std::size_t i = 0; readers > 1 && i < items.size();) {
+        const Part part = partAt(items, i);
+        if (part.batch && batches++ % readers != 0) {
+            std::fill(owner.begin() + static_cast<std::ptrdiff_t>(part.from),
+                      owner.begin() + static_cast<std::ptrdiff_t>(part.end), 1);
+        }
+        i = part.end;
+    }
+    return owner;
+}
+
 // Reads the listed sources one after the other, in pieces, converts each
-// piece and hands it over. Runs on the reader thread.
+// piece and hands it over. Runs on a reader thread: the first reader reads
+// every source the run's readerOf gives it, in order, and the second (where
+// there is one) its batches, each into its own hand-over, so that the
+// system's work of opening and reading the files of a folder goes on on two
+// processors.
 class Reader {
 public:
-    Reader(const ItemList& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool,
-           SplitChannel& split, SlotBuffers& slots)
-        : m_items(items), m_options(options), m_out(out), m_pool(pool), m_split(split), m_slots(slots) {}
+    Reader(const ItemList& items, const std::vector<unsigned char>& owner, unsigned self, const SearchOptions& options,
+           HandOver<Piece>& out, BufferPool& pool, SplitChannel& split, SlotBuffers& slots)
+        : m_items(items), m_owner(owner), m_self(self), m_options(options), m_out(out), m_pool(pool), m_split(split),
+          m_slots(slots) {}
     ~Reader() { closeFolder(); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -637,22 +680,22 @@ public:
             if (stopped()) {
                 return;
             }
-            std::size_t end = i;
-            while ((m_batched || !m_batchTried) && end < m_items.size() && end - i < BatchReader::kFiles &&
-                   batchable(end)) {
-                ++end;
-            }
-            if (end - i >= 2 && batchReady()) {
-                if (!readBatch(i, end)) {
-                    return;
-                }
-                i = end;
+            const Part part = partAt(m_items, i);
+            i = part.end;
+            if (m_owner[part.from] != m_self) {
                 continue;
             }
-            if (!readItem(i)) {
-                return;
+            if (part.batch && batchReady()) {
+                if (!readBatch(part.from, part.end)) {
+                    return;
+                }
+                continue;
             }
-            ++i;
+            for (std::size_t k = part.from; k < part.end; ++k) {
+                if (stopped() || !readItem(k)) {
+                    return;
+                }
+            }
         }
     }
 
@@ -664,12 +707,6 @@ private:
             m_batched = m_options.batchedReads && m_batch.start();
         }
         return m_batched;
-    }
-
-    // A file found by a folder walk, read as it is (never a stream).
-    bool batchable(std::size_t index) const {
-        const Item& item = m_items[index];
-        return item.fromFolder && item.listError == 0 && item.source->kind == Source::Kind::Path;
     }
 
     // Reads the files [from, end) in one submission, then hands each on in
@@ -857,8 +894,9 @@ private:
             return failure(index, std::move(report));
         }
         const auto size = stream ? std::uint64_t{0} : static_cast<std::uint64_t>(st.st_size);
-        if (!stream && (encoding == Encoding::UTF8 || encoding == Encoding::None) && size >= m_options.splitAt &&
-            size >= 2) {
+        // Only the first reader shares a large file with the scan.
+        if (!stream && m_self == 0 && (encoding == Encoding::UTF8 || encoding == Encoding::None) &&
+            size >= m_options.splitAt && size >= 2) {
             bool handled = false;
             if (!readHalves(index, fd, size, encoding == Encoding::None, handled)) {
                 return false;
@@ -1449,6 +1487,8 @@ private:
     }
 
     const ItemList& m_items;
+    const std::vector<unsigned char>& m_owner;
+    const unsigned m_self; // which reader this is
     const SearchOptions& m_options;
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
@@ -1489,30 +1529,52 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     // A piece costs by its size, so that many small files are read ahead
     // where few pieces of a large one are.
     const std::size_t pieceCost = 1 + std::max<std::size_t>(options.pieceSize, 16) / kCostUnit;
-    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
+    // A second reader where batches of files are read and there are two batches.
+    const std::vector<unsigned char> owner = readerOf(items, options.batchedReads ? 2 : 1);
+    const unsigned readers = std::find(owner.begin(), owner.end(), 1) != owner.end() ? 2 : 1;
+    std::deque<HandOver<Piece>> handOvers;
+    for (unsigned r = 0; r < readers; ++r) {
+        handOvers.emplace_back(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
+    }
     BufferPool pool;
     SplitChannel split;
-    Reader reader(items, options, pieces, pool, split, slots);
-    const auto produce = [&] {
-        try {
-            reader.run();
-            pieces.close();
-        } catch (...) {
-            pieces.fail(std::current_exception());
-        }
-    };
-    std::thread thread(produce);
-    // The reader is told to end and joined however this thread leaves.
+    std::deque<Reader> readerObjects;
+    for (unsigned r = 0; r < readers; ++r) {
+        readerObjects.emplace_back(items, owner, r, options, handOvers[r], pool, split, slots);
+    }
+    // The readers are told to end and joined however this thread leaves.
     struct Joiner {
-        std::thread& thread;
-        HandOver<Piece>& pieces;
+        std::deque<HandOver<Piece>>& handOvers;
         SplitChannel& split;
+        std::vector<std::thread> threads;
         ~Joiner() {
             split.end();
-            pieces.quit();
-            thread.join();
+            for (HandOver<Piece>& h : handOvers) {
+                h.quit();
+            }
+            for (std::thread& t : threads) {
+                t.join();
+            }
         }
-    } joiner{thread, pieces, split};
+    } joiner{handOvers, split, {}};
+    for (unsigned r = 0; r < readers; ++r) {
+        joiner.threads.emplace_back([&reader = readerObjects[r], &out = handOvers[r]] {
+            try {
+                reader.run();
+                out.close();
+            } catch (...) {
+                out.fail(std::current_exception());
+            }
+        });
+    }
+    // The source whose pieces come next, and the hand-over they come by.
+    std::size_t expected = 0;
+    const auto nextPiece = [&]() -> std::optional<Piece> {
+        if (expected >= items.size()) {
+            return std::nullopt;
+        }
+        return handOvers[owner[expected]].pop();
+    };
 
     SourceReport current;
     // Hands on what became of a source: `report` is the read's outcome (an
@@ -1661,15 +1723,19 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             }
         }
     };
-    while (std::optional<Piece> piece = pieces.pop()) {
+    while (std::optional<Piece> piece = nextPiece()) {
         if (piece->split) {
-            if (scanHalves(piece->item) && total.stopped) {
-                break;
+            if (scanHalves(piece->item)) {
+                expected = piece->item + 1;
+                if (total.stopped) {
+                    break;
+                }
             }
             continue;
         }
         if (!piece->files.empty()) {
             scanWholeFiles(piece->files);
+            expected = piece->files.back().item + 1;
             if (total.stopped) {
                 break;
             }
@@ -1689,6 +1755,9 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         pool.give(*piece);
         if (ctx.stopRequested()) {
             total.stopped = true;
+        }
+        if (piece->last) {
+            expected = piece->item + 1;
         }
         if (piece->last || total.stopped) {
             finishSource(piece->last ? std::move(piece->report) : SourceReport(), piece->item);

@@ -4,6 +4,7 @@
 #include "extract/convModule.h"
 #include "extract/encodingVerdict.h"
 #include "extract/pipeline.h"
+#include "support/core_files.h"
 
 #include <gtest/gtest.h>
 
@@ -284,7 +285,8 @@ TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
         std::atomic<bool>* m_stop;
         std::size_t m_stopAfter;
     };
-    const std::string path = ::testing::TempDir() + "quillon_halves.txt";
+    const quillon::testing::TempFolder tmp; // of its own: other test runs may run at the same time
+    const std::string path = (tmp.path() / "halves.txt").string();
     std::mt19937 rng(4242);
     const std::vector<std::string> clean = {"user@example.com",
                                             " ",
@@ -352,7 +354,6 @@ TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
             EXPECT_TRUE(std::equal(stopped.addresses.begin(), stopped.addresses.end(), one.addresses.begin()));
         }
     }
-    std::remove(path.c_str());
 }
 
 // The files of a folder read many at a submission give what reading them one
@@ -409,8 +410,8 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
         return s;
     };
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(::testing::TempDir()) / "quillon_batches";
-    fs::remove_all(dir);
+    const quillon::testing::TempFolder tmp;
+    const fs::path dir = tmp.path() / "batches";
     fs::create_directories(dir / "sub");
     std::mt19937 rng(31);
     const auto write = [](const fs::path& path, const std::string& text) {
@@ -420,7 +421,12 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
         write(dir / ("f" + std::to_string(i)), randomText(rng, rng() % 40));
     }
     for (int i = 0; i < 300; ++i) {
-        write(dir / ("c" + std::to_string(i)), cleanText(rng, rng() % 30));
+        // Now and then one larger than a batch's slot.
+        std::string text = cleanText(rng, rng() % 30);
+        for (int line = 0; i % 50 == 0 && line < 3000; ++line) {
+            text += "line " + std::to_string(line) + " of l" + std::to_string(i) + "@example.com\n";
+        }
+        write(dir / ("c" + std::to_string(i)), text);
     }
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     write(dir / "empty", "");
@@ -462,7 +468,6 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
             }
         }
     }
-    fs::remove_all(dir);
 }
 
 // A file of a folder replaced by a FIFO after the listing, before it is read
@@ -470,8 +475,8 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
 // named as not a regular file, as when it is opened on its own.
 TEST(SearchRun, FileReplacedByAFifoAfterTheListingIsNotWaitedFor) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(::testing::TempDir()) / "quillon_fifo_swap";
-    fs::remove_all(dir);
+    const quillon::testing::TempFolder tmp;
+    const fs::path dir = tmp.path() / "fifo_swap";
     fs::create_directories(dir);
     const std::string body = std::string(1000, 'x') + " ab@example.jp\n";
     for (int i = 0; i < 3000; ++i) {
@@ -505,7 +510,6 @@ TEST(SearchRun, FileReplacedByAFifoAfterTheListingIsNotWaitedFor) {
     EXPECT_EQ(sink.reports.back().error, pipeline::ReadError::NotRegular);
     EXPECT_EQ(total.read, 2999u);
     EXPECT_EQ(total.addresses, 2999u);
-    fs::remove_all(dir);
 }
 
 } // namespace

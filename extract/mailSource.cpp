@@ -3,7 +3,7 @@
 #include "extract/convModule.h"
 #include "extract/encodingVerdict.h"
 
-#include <gmime/gmime.h>
+#include "extract/gmimeLoader.h"
 #include <iconv.h>
 
 #include <algorithm>

@@ -244,7 +244,7 @@ private:
             for (unsigned j1 = 0x21; j1 <= 0x7E; ++j1) {
                 for (unsigned j2 = 0x21; j2 <= 0x7E; ++j2) {
                     const auto [s1, s2] = toSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2));
-                    t[(j1 - 0x21) * 94 + (j2 - 0x21)] = sjis.pair[s1 << 8 | s2];
+                    t[(j1 - 0x21) * 94 + (j2 - 0x21)] = sjis.pairAt(s1, s2);
                 }
             }
             return t;

@@ -308,32 +308,35 @@ constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
 
 // ---- A large UTF-8 file read by both threads ------------------------------------
 
-// What one half of a file gave: its addresses, one after another, and where
+// What one part of a file gave: its addresses, one after another, and where
 // each of its pieces ended.
-struct HalfScan {
+struct PartScan {
     std::string addresses;
     std::vector<std::uint32_t> lengths;
     struct PieceEnd {
         std::uint64_t end = 0;     // raw bytes of the source through this piece
-        std::size_t addresses = 0; // addresses of the half through this piece
+        std::size_t addresses = 0; // addresses of the part through this piece
     };
     std::vector<PieceEnd> pieces;
-    bool high = false; // a byte 0x80 or above was seen
-    bool ok = false;   // the half was read, checked and scanned to its end
+    std::string sample; // the first part's: the guess sample
+    bool high = false;  // a byte 0x80 or above was seen
+    bool ok = false;    // the part was read, checked and scanned to its end
 };
 
-// The addresses one half may hold; more and the file goes the ordinary way.
-constexpr std::size_t kHalfAddressBytes = std::size_t{64} << 20;
+// The address bytes all parts of one file may hold; more and the file goes
+// the ordinary way.
+constexpr std::size_t kSplitAddressBytes = std::size_t{128} << 20;
 
 // Reads [from, to) of `fd` in pieces cut as the ordinary road cuts them,
 // checks that each is valid UTF-8 without an escape byte (and, when the
 // encoding is being guessed, without a shift byte) and scans it, into `out`.
 // False (out.ok unset) at the first piece that does not qualify, when STOP or
-// `cancel` comes, when the file is shorter than `to`, or, for the last half
-// (`to` the size), longer.
-bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::size_t pieceSize,
-              const std::atomic<bool>* stop, const std::atomic<bool>& cancel, Bytes& buffer, HalfScan& out,
-              std::string* sample) {
+// `cancel` comes, when the parts' addresses outgrow `addressBytes`' bound,
+// when the file is shorter than `to`, or, for the last part (`to` the size),
+// longer.
+bool scanPart(int fd, std::uint64_t from, std::uint64_t to, std::uint64_t size, bool guessing, std::size_t pieceSize,
+              const std::atomic<bool>* stop, const std::atomic<bool>& cancel, std::atomic<std::size_t>& addressBytes,
+              Bytes& buffer, PartScan& out) {
     JobContext ctx;
     ctx.stop = stop;
     buffer.ensure(pieceSize);
@@ -360,20 +363,20 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
                 got += static_cast<std::size_t>(n);
             }
             const std::string_view held(buffer.data.get(), got);
-            if (sample != nullptr && at == 0) {
-                *sample = convModule::guessSample(held);
+            if (at == 0) {
+                out.sample = convModule::guessSample(held);
                 // A piece shorter than the sample: the sample is read on its own.
-                while (sample->size() < convModule::kGuessSampleSize) {
+                while (out.sample.size() < convModule::kGuessSampleSize) {
                     char more[convModule::kGuessSampleSize];
-                    const std::size_t left = convModule::kGuessSampleSize - sample->size();
-                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(sample->size()));
+                    const std::size_t left = convModule::kGuessSampleSize - out.sample.size();
+                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(out.sample.size()));
                     if (n < 0 && errno == EINTR) {
                         continue;
                     }
                     if (n <= 0) {
                         break;
                     }
-                    sample->append(more, static_cast<std::size_t>(n));
+                    out.sample.append(more, static_cast<std::size_t>(n));
                 }
             }
             const std::size_t cut = at + got == to ? got : pieceCut(held);
@@ -390,11 +393,26 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
                 return false;
             }
             out.high = out.high || seen.hasHigh;
-            if (!decodeAndScan(piece, seen.hasAmpersand, collect, ctx) || out.addresses.size() > kHalfAddressBytes) {
+            const std::size_t before = out.addresses.size();
+            if (!decodeAndScan(piece, seen.hasAmpersand, collect, ctx) ||
+                addressBytes.fetch_add(out.addresses.size() - before, std::memory_order_relaxed) +
+                        (out.addresses.size() - before) >
+                    kSplitAddressBytes) {
                 return false;
             }
             at += cut;
             out.pieces.push_back({at, out.lengths.size()});
+        }
+        if (to == size) {
+            // The file must end where it did when it was opened.
+            char more = 0;
+            ssize_t n = 0;
+            do {
+                n = ::pread(fd, &more, 1, static_cast<off_t>(size));
+            } while (n < 0 && errno == EINTR);
+            if (n != 0) {
+                return false;
+            }
         }
     } catch (...) {
         return false; // the ordinary road meets it again and reports it
@@ -404,9 +422,11 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
 }
 
 // Where the reader and the scan meet over the one large file they read
-// together: the reader scans the second half while the scan, told by a
-// piece marked `split`, scans the first; the file goes the ordinary way
-// unless both halves qualify.
+// together. The file is cut into parts at line ends (or, in a long line, at a
+// space or control byte, as pieces are cut); both threads take the next part
+// not yet taken until none is left, so a thread that starts late, or is kept
+// waiting by the system, simply takes fewer. The reader then waits for the
+// scan's word; the file goes the ordinary way unless every part qualified.
 struct SplitChannel {
     std::mutex mutex;
     std::condition_variable changed;
@@ -414,13 +434,15 @@ struct SplitChannel {
     // The current file, set before its marked piece is handed over.
     int fd = -1;
     std::uint64_t size = 0;
-    std::uint64_t mid = 0;
     bool guessing = false;
-    std::atomic<bool> cancel{false}; // a half failed: the other stops early
-    bool secondDone = false;
-    HalfScan second;
-    bool firstDone = false;
-    bool bothOk = false;
+    std::vector<std::uint64_t> cuts; // part k is [cuts[k], cuts[k + 1])
+    std::vector<PartScan> parts;
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> addressBytes{0};
+    std::atomic<bool> cancel{false}; // a part failed: the other thread stops early
+    bool readerDone = false;
+    bool scanDone = false;
+    bool allOk = false;
 
     void end() {
         {
@@ -429,6 +451,18 @@ struct SplitChannel {
         }
         cancel = true;
         changed.notify_all();
+    }
+
+    // Scans parts until none is left or one fails; `buffer` holds each piece.
+    void scanParts(std::size_t pieceSize, const std::atomic<bool>* stop, Bytes& buffer) {
+        const std::size_t count = parts.size();
+        for (std::size_t k = next.fetch_add(1); k < count; k = next.fetch_add(1)) {
+            if (!scanPart(fd, cuts[k], cuts[k + 1], size, guessing, pieceSize, stop, cancel, addressBytes, buffer,
+                          parts[k])) {
+                cancel = true;
+                return;
+            }
+        }
     }
 };
 
@@ -754,65 +788,68 @@ private:
     }
 
     // Reads a large file with the scan: hands over a piece marked `split`,
-    // scans the second half while the scan takes the first, and waits for
-    // its word. `handled` when both halves qualified (the scan hands their
-    // addresses on); otherwise the file is still to be read the ordinary way.
-    // False when the scan has ended.
+    // scans parts of the file with the scan, and waits for its word.
+    // `handled` when every part qualified (the scan hands their addresses
+    // on); otherwise the file is still to be read the ordinary way. False
+    // when the scan has ended.
     bool readHalves(std::size_t index, int fd, std::uint64_t size, bool guessing, bool& handled) {
         const std::size_t pieceSize = std::max<std::size_t>(m_options.pieceSize, 16);
-        // The second half begins after the last cut of the piece before the middle.
-        const std::uint64_t half = size / 2;
-        const auto window = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, half));
         Bytes buffer = m_pool.takeBytes();
         // A mail source is read the ordinary way, which decodes its messages;
         // it is told by the bytes the ordinary road first holds.
         const std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
         buffer.ensure(room);
+        const auto readAt = [&](std::uint64_t from, std::size_t want) {
+            std::size_t got = 0;
+            while (got < want) {
+                const ssize_t n = ::pread(fd, buffer.data.get() + got, want - got, static_cast<off_t>(from + got));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    break;
+                }
+                got += static_cast<std::size_t>(n);
+            }
+            return got;
+        };
         const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(room, size));
-        std::size_t got = 0;
-        while (got < head) {
-            const ssize_t n = ::pread(fd, buffer.data.get() + got, head - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
+        const std::size_t got = readAt(0, head);
         const std::string_view start(buffer.data.get(), got);
         if (got < head || (mailSource::looksLikeMail(start) && (size < kLargestMessage || mailSource::isMbox(start)))) {
             m_pool.give(std::move(buffer));
             return true;
         }
-        got = 0;
-        while (got < window) {
-            const ssize_t n =
-                ::pread(fd, buffer.data.get() + got, window - got, static_cast<off_t>(half - window + got));
-            if (n < 0 && errno == EINTR) {
-                continue;
+        // Parts of many pieces, enough of them that neither thread waits long
+        // for the other; each begins after the last cut in the bytes before
+        // its nominal start (a window of a piece at most: text has line ends
+        // far more often).
+        const std::uint64_t partSize = std::max<std::uint64_t>(std::uint64_t{8} * pieceSize, size / 256);
+        const std::size_t window = std::min<std::size_t>(pieceSize, std::size_t{16} << 10);
+        std::vector<std::uint64_t> cuts{0};
+        for (std::uint64_t nominal = partSize; nominal + partSize / 2 < size; nominal += partSize) {
+            const std::size_t seen = readAt(nominal - window, window);
+            const std::size_t cut = seen == window ? pieceCut(std::string_view(buffer.data.get(), window)) : 0;
+            if (cut == 0) {
+                m_pool.give(std::move(buffer));
+                return true;
             }
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
+            cuts.push_back(nominal - window + cut);
         }
-        const std::size_t cut = got == window ? pieceCut(std::string_view(buffer.data.get(), window)) : 0;
-        if (cut == 0) {
-            m_pool.give(std::move(buffer));
-            return true;
-        }
-        const std::uint64_t mid = half - window + cut;
+        cuts.push_back(size);
         {
             const std::lock_guard lock(m_split.mutex);
             m_split.fd = fd;
             m_split.size = size;
-            m_split.mid = mid;
             m_split.guessing = guessing;
+            m_split.parts.assign(cuts.size() - 1, PartScan());
+            m_split.cuts = std::move(cuts);
+            m_split.next = 0;
+            m_split.addressBytes = 0;
             m_split.cancel = false;
-            m_split.secondDone = false;
-            m_split.firstDone = false;
-            m_split.bothOk = false;
+            m_split.readerDone = false;
+            m_split.scanDone = false;
+            m_split.allOk = false;
         }
         Piece marker;
         marker.item = index;
@@ -821,29 +858,16 @@ private:
             m_pool.give(std::move(buffer));
             return false;
         }
-        HalfScan second;
-        if (scanHalf(fd, mid, size, guessing, pieceSize, m_options.stop, m_split.cancel, buffer, second, nullptr)) {
-            // The file must end where it did when it was opened.
-            char more = 0;
-            ssize_t n = 0;
-            do {
-                n = ::pread(fd, &more, 1, static_cast<off_t>(size));
-            } while (n < 0 && errno == EINTR);
-            second.ok = n == 0;
-        }
+        m_split.scanParts(pieceSize, m_options.stop, buffer);
         m_pool.give(std::move(buffer));
         std::unique_lock lock(m_split.mutex);
-        if (!second.ok) {
-            m_split.cancel = true;
-        }
-        m_split.second = std::move(second);
-        m_split.secondDone = true;
+        m_split.readerDone = true;
         m_split.changed.notify_all();
-        m_split.changed.wait(lock, [this] { return m_split.firstDone || m_split.quit; });
+        m_split.changed.wait(lock, [this] { return m_split.scanDone || m_split.quit; });
         if (m_split.quit) {
             return false;
         }
-        handled = m_split.bothOk;
+        handled = m_split.allOk;
         return true;
     }
 
@@ -1384,41 +1408,41 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         }
         sink.sourceFinished(report);
     };
-    // Scans the first half of a large file while the reader scans the
-    // second; when both qualify, hands on the addresses of both, piece by
-    // piece, as the ordinary road would. False when the file goes the
-    // ordinary way after all (its pieces follow).
+    // Scans parts of a large file with the reader; when every part
+    // qualifies, hands on the addresses of all, piece by piece, as the
+    // ordinary road would. False when the file goes the ordinary way after
+    // all (its pieces follow).
     const std::size_t pieceSize = std::max<std::size_t>(options.pieceSize, 16);
     const auto scanHalves = [&](std::size_t item) {
-        // The reader may set up its next file once it has our word.
         const std::uint64_t size = split.size;
-        const std::uint64_t mid = split.mid;
-        HalfScan first;
-        std::string sample;
-        Bytes buffer = pool.takeBytes();
-        scanHalf(split.fd, 0, mid, split.guessing, pieceSize, options.stop, split.cancel, buffer, first, &sample);
-        pool.give(std::move(buffer));
-        HalfScan second;
+        {
+            Bytes buffer = pool.takeBytes();
+            split.scanParts(pieceSize, options.stop, buffer);
+            pool.give(std::move(buffer));
+        }
+        std::vector<PartScan> parts;
         {
             std::unique_lock lock(split.mutex);
-            if (!first.ok) {
-                split.cancel = true;
+            split.changed.wait(lock, [&] { return split.readerDone; });
+            split.allOk = !split.cancel &&
+                          std::all_of(split.parts.begin(), split.parts.end(), [](const PartScan& p) { return p.ok; });
+            split.scanDone = true;
+            if (split.allOk) {
+                parts = std::move(split.parts);
             }
-            split.changed.wait(lock, [&] { return split.secondDone; });
-            second = std::move(split.second);
-            split.bothOk = first.ok && second.ok;
-            split.firstDone = true;
         }
         split.changed.notify_all();
-        if (!first.ok || !second.ok) {
+        if (parts.empty()) {
             return false;
         }
         SourceReport report;
         report.used = Encoding::UTF8;
-        report.sample = std::move(sample);
+        report.sample = std::move(parts.front().sample);
         encodingVerdict::Evidence evidence;
-        evidence.feedValidUtf8(static_cast<std::size_t>(mid), first.high);
-        evidence.feedValidUtf8(static_cast<std::size_t>(size - mid), second.high);
+        for (const PartScan& part : parts) {
+            const std::uint64_t partStart = &part == &parts.front() ? 0 : (&part - 1)->pieces.back().end;
+            evidence.feedValidUtf8(static_cast<std::size_t>(part.pieces.back().end - partStart), part.high);
+        }
         report.verdict = evidence.verdict();
         report.bytes = size;
 
@@ -1427,12 +1451,12 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         const double div = divFor(size);
         const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
         bool whole = true;
-        for (const HalfScan* half : {&first, &second}) {
+        for (const PartScan& part : parts) {
             std::size_t next = 0;
             std::size_t at = 0;
-            for (const HalfScan::PieceEnd& end : half->pieces) {
+            for (const PartScan::PieceEnd& end : part.pieces) {
                 for (; next < end.addresses; ++next) {
-                    const std::string_view address(half->addresses.data() + at, half->lengths[next]);
+                    const std::string_view address(part.addresses.data() + at, part.lengths[next]);
                     at += address.size();
                     ++current.addresses;
                     sink.addressFound(address, item);

@@ -7,6 +7,9 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUILLON_HAVE_AVX2_PATH 1
 #include <immintrin.h>
+#if __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#endif
 #endif
 
 namespace quillon::utf8Check {
@@ -453,9 +456,20 @@ std::size_t firstInvalidWith(Path path, const unsigned char* p, std::size_t n, I
 
 } // namespace
 
+// The processor's features as the C library found them when it started
+// (usable: the processor has them and the system saves their registers).
+// GCC's __builtin_cpu_supports would have its run-time library ask the
+// processor again, at every start of the program, with instructions that a
+// virtual machine makes slow.
+#if defined(QUILLON_HAVE_AVX2_PATH) && __has_include(<sys/platform/x86.h>)
+#define QUILLON_CPU_ACTIVE(glibcName, gccName) CPU_FEATURE_ACTIVE(glibcName)
+#else
+#define QUILLON_CPU_ACTIVE(glibcName, gccName) (__builtin_cpu_supports(gccName) != 0)
+#endif
+
 bool avx512Available() {
 #ifdef QUILLON_HAVE_AVX2_PATH
-    static const bool has = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+    static const bool has = QUILLON_CPU_ACTIVE(AVX512F, "avx512f") && QUILLON_CPU_ACTIVE(AVX512BW, "avx512bw");
     return has;
 #else
     return false;
@@ -464,7 +478,7 @@ bool avx512Available() {
 
 bool avx2Available() {
 #ifdef QUILLON_HAVE_AVX2_PATH
-    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    static const bool has = QUILLON_CPU_ACTIVE(AVX2, "avx2");
     return has;
 #else
     return false;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iconv.h>
 #include <string>
 #include <string_view>
@@ -44,12 +45,11 @@ struct DecodeTable {
     std::uint32_t pairAt(unsigned first, unsigned second) const { return pair[(first - 0x80u) << 8 | second]; }
 };
 
-// One character from the table, written as three bytes whatever its length
-// (the caller leaves room for that); returns the next write position.
+// One character from the table, written as four bytes whatever its length
+// (its bytes, then the length byte, which the next character overwrites; the
+// caller leaves room for that); returns the next write position.
 inline char* putEntry(char* dst, std::uint32_t e) {
-    dst[0] = static_cast<char>(e & 0xFF);
-    dst[1] = static_cast<char>((e >> 8) & 0xFF);
-    dst[2] = static_cast<char>((e >> 16) & 0xFF);
+    std::memcpy(dst, &e, 4);
     return dst + (e >> 24);
 }
 

@@ -437,6 +437,7 @@ struct SplitChannel {
     bool guessing = false;
     std::vector<std::uint64_t> cuts; // part k is [cuts[k], cuts[k + 1])
     std::vector<PartScan> parts;
+    std::vector<char> done; // part k scanned and qualified (under the mutex)
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> addressBytes{0};
     std::atomic<bool> cancel{false}; // a part failed: the other thread stops early
@@ -454,14 +455,23 @@ struct SplitChannel {
     }
 
     // Scans parts until none is left or one fails; `buffer` holds each piece.
-    void scanParts(std::size_t pieceSize, const std::atomic<bool>* stop, Bytes& buffer) {
+    // `afterPart` is called after each part this thread scanned.
+    template <class AfterPart>
+    void scanParts(std::size_t pieceSize, const std::atomic<bool>* stop, Bytes& buffer, AfterPart&& afterPart) {
         const std::size_t count = parts.size();
         for (std::size_t k = next.fetch_add(1); k < count; k = next.fetch_add(1)) {
             if (!scanPart(fd, cuts[k], cuts[k + 1], size, guessing, pieceSize, stop, cancel, addressBytes, buffer,
                           parts[k])) {
                 cancel = true;
+                changed.notify_all();
                 return;
             }
+            {
+                const std::lock_guard lock(mutex);
+                done[k] = 1;
+            }
+            changed.notify_all();
+            afterPart();
         }
     }
 };
@@ -843,6 +853,7 @@ private:
             m_split.size = size;
             m_split.guessing = guessing;
             m_split.parts.assign(cuts.size() - 1, PartScan());
+            m_split.done.assign(cuts.size() - 1, 0);
             m_split.cuts = std::move(cuts);
             m_split.next = 0;
             m_split.addressBytes = 0;
@@ -858,7 +869,7 @@ private:
             m_pool.give(std::move(buffer));
             return false;
         }
-        m_split.scanParts(pieceSize, m_options.stop, buffer);
+        m_split.scanParts(pieceSize, m_options.stop, buffer, [] {});
         m_pool.give(std::move(buffer));
         std::unique_lock lock(m_split.mutex);
         m_split.readerDone = true;
@@ -1408,22 +1419,98 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         }
         sink.sourceFinished(report);
     };
+    // A file whose first parts were handed on before the ordinary road took
+    // it over after all: the ordinary road reads it from its start, and what
+    // was handed on already is left out.
+    struct Resume {
+        bool active = false;
+        std::size_t item = 0;
+        std::size_t addresses = 0;    // addresses still to leave out
+        std::uint64_t progressed = 0; // raw bytes whose progress was told
+    } resume;
+
     // Scans parts of a large file with the reader; when every part
     // qualifies, hands on the addresses of all, piece by piece, as the
-    // ordinary road would. False when the file goes the ordinary way after
-    // all (its pieces follow).
+    // ordinary road would. Read as UTF-8 (not guessed), the parts are handed
+    // on as soon as they and all before them are scanned: should a later
+    // part not qualify, the ordinary road gives the same addresses for them
+    // (valid UTF-8 reads the same in a piece that holds invalid bytes after a
+    // line end or space), and leaves them out. False when the file goes the
+    // ordinary way after all (its pieces follow).
     const std::size_t pieceSize = std::max<std::size_t>(options.pieceSize, 16);
     const auto scanHalves = [&](std::size_t item) {
         const std::uint64_t size = split.size;
+        const std::size_t count = split.parts.size();
+        const bool early = !split.guessing;
+        const double div = divFor(size);
+        const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
+        std::size_t emitted = 0; // parts handed on
+        std::size_t handed = 0;  // their addresses
+        std::uint64_t progressed = 0;
+        bool whole = true;
+        // Hands on one scanned part; false when STOP came.
+        const auto emit = [&](const PartScan& part) {
+            if (emitted == 0) {
+                current = SourceReport();
+                sink.sourceStarted(item, items.size(), items[item].path);
+            }
+            std::size_t next = 0;
+            std::size_t at = 0;
+            for (const PartScan::PieceEnd& end : part.pieces) {
+                for (; next < end.addresses; ++next) {
+                    const std::string_view address(part.addresses.data() + at, part.lengths[next]);
+                    at += address.size();
+                    ++current.addresses;
+                    ++handed;
+                    sink.addressFound(address, item);
+                }
+                sink.progress(maximum, static_cast<std::int64_t>(static_cast<double>(end.end) / div), end.end);
+                progressed = end.end;
+                if (ctx.stopRequested()) {
+                    total.stopped = true;
+                    whole = end.end == size;
+                    return false;
+                }
+            }
+            ++emitted;
+            return true;
+        };
+        // Hands on the parts scanned so far that follow the ones handed on.
+        const auto emitReady = [&] {
+            while (early && !total.stopped) {
+                const PartScan* part = nullptr;
+                {
+                    const std::lock_guard lock(split.mutex);
+                    if (emitted < count && split.done[emitted] != 0 && !split.cancel) {
+                        part = &split.parts[emitted];
+                    }
+                }
+                // A scanned part is written by no thread any more.
+                if (part == nullptr || !emit(*part)) {
+                    return;
+                }
+            }
+        };
         {
             Bytes buffer = pool.takeBytes();
-            split.scanParts(pieceSize, options.stop, buffer);
+            split.scanParts(pieceSize, options.stop, buffer, emitReady);
             pool.give(std::move(buffer));
         }
         std::vector<PartScan> parts;
         {
             std::unique_lock lock(split.mutex);
-            split.changed.wait(lock, [&] { return split.readerDone; });
+            while (true) {
+                if (early && !total.stopped && !split.cancel && emitted < count && split.done[emitted] != 0) {
+                    lock.unlock();
+                    emitReady();
+                    lock.lock();
+                    continue;
+                }
+                if (split.readerDone) {
+                    break;
+                }
+                split.changed.wait(lock);
+            }
             split.allOk = !split.cancel &&
                           std::all_of(split.parts.begin(), split.parts.end(), [](const PartScan& p) { return p.ok; });
             split.scanDone = true;
@@ -1432,47 +1519,29 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             }
         }
         split.changed.notify_all();
-        if (parts.empty()) {
+        if (parts.empty() && !total.stopped) {
+            if (emitted > 0) {
+                resume = {true, item, handed, progressed};
+            }
             return false;
         }
         SourceReport report;
-        report.used = Encoding::UTF8;
-        report.sample = std::move(parts.front().sample);
-        encodingVerdict::Evidence evidence;
-        for (const PartScan& part : parts) {
-            const std::uint64_t partStart = &part == &parts.front() ? 0 : (&part - 1)->pieces.back().end;
-            evidence.feedValidUtf8(static_cast<std::size_t>(part.pieces.back().end - partStart), part.high);
-        }
-        report.verdict = evidence.verdict();
-        report.bytes = size;
-
-        current = SourceReport();
-        sink.sourceStarted(item, items.size(), items[item].path);
-        const double div = divFor(size);
-        const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
-        bool whole = true;
-        for (const PartScan& part : parts) {
-            std::size_t next = 0;
-            std::size_t at = 0;
-            for (const PartScan::PieceEnd& end : part.pieces) {
-                for (; next < end.addresses; ++next) {
-                    const std::string_view address(part.addresses.data() + at, part.lengths[next]);
-                    at += address.size();
-                    ++current.addresses;
-                    sink.addressFound(address, item);
-                }
-                sink.progress(maximum, static_cast<std::int64_t>(static_cast<double>(end.end) / div), end.end);
-                if (ctx.stopRequested()) {
-                    total.stopped = true;
-                    whole = end.end == size;
-                    break;
-                }
+        if (!parts.empty()) {
+            report.used = Encoding::UTF8;
+            report.sample = std::move(parts.front().sample);
+            encodingVerdict::Evidence evidence;
+            std::uint64_t partStart = 0;
+            for (const PartScan& part : parts) {
+                evidence.feedValidUtf8(static_cast<std::size_t>(part.pieces.back().end - partStart), part.high);
+                partStart = part.pieces.back().end;
             }
-            if (total.stopped) {
-                break;
+            report.verdict = evidence.verdict();
+            report.bytes = size;
+            for (std::size_t k = emitted; k < parts.size() && !total.stopped; ++k) {
+                emit(parts[k]);
             }
         }
-        finishSource(whole ? std::move(report) : SourceReport(), item);
+        finishSource(whole && !parts.empty() ? std::move(report) : SourceReport(), item);
         return true;
     };
 
@@ -1486,8 +1555,11 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         }
         if (piece->first) {
             skipping = false;
-            current = SourceReport();
-            sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+            if (!resume.active || resume.item != piece->item) {
+                resume.active = false;
+                current = SourceReport();
+                sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+            }
         }
         if (!piece->part.empty()) {
             sink.partStarted(piece->item, piece->part);
@@ -1500,6 +1572,10 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
                 const bool finished = decodeAndScan(
                     piece->view(), piece->mayHoldReference,
                     [&](std::string_view address) {
+                        if (resume.active && resume.addresses > 0) {
+                            --resume.addresses; // handed on before the ordinary road took over
+                            return;
+                        }
                         ++current.addresses;
                         sink.addressFound(address, source);
                     },
@@ -1511,14 +1587,18 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
                 skipping = true;
                 current.error = ReadError::TooLarge;
             }
-            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
-                          piece->end);
+            if (!resume.active || piece->end > resume.progressed) {
+                sink.progress(maximum,
+                              maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
+                              piece->end);
+            }
         }
         pool.give(*piece);
         if (ctx.stopRequested()) {
             total.stopped = true;
         }
         if (piece->last || total.stopped) {
+            resume.active = false;
             finishSource(piece->last ? std::move(piece->report) : SourceReport(), piece->item);
             if (total.stopped) {
                 break;

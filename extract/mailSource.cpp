@@ -12,12 +12,22 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
+#include <deque>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // GMime is a GObject library: its objects are reference-counted C structures
 // and its type checks are macros full of C casts. This file keeps all of it;
@@ -258,7 +268,14 @@ void appendConverted(std::string_view bytes, const char* charset, Encoding enc, 
         return;
     }
     encodingVerdict::Evidence evidence;
-    evidence.feed(bytes);
+    if (bytes.find('\0') == std::string_view::npos && bytes.find('\x1b') == std::string_view::npos &&
+        convModule::isValidUtf8(bytes)) {
+        // Valid UTF-8 with 8-bit characters (no escape, no NUL) is judged
+        // UTF-8 whatever else it reads as: no need to read it three more ways.
+        evidence.feedValidUtf8(bytes.size(), true);
+    } else {
+        evidence.feed(bytes);
+    }
     const encodingVerdict::Verdict verdict = evidence.verdict();
     const bool text = verdict.kind == encodingVerdict::Verdict::Kind::Text;
     Encoding japanese = Encoding::None;
@@ -444,14 +461,16 @@ public:
     MessageReader(const MessageReader&) = delete;
     MessageReader& operator=(const MessageReader&) = delete;
 
-    // `stream` holds `bytes`, the message without its mbox "From " line;
-    // `headerBlock` is its header block with that line.
-    void read(std::string_view headerBlock, std::string_view bytes, std::size_t bodyStart, GMimeParser* parser,
-              GMimeStream* stream) {
-        appendHeaders(headerBlock, &m_message.messageId);
+    // `headerBlock` is the message's header block with its mbox "From " line.
+    void readHeaders(std::string_view headerBlock) { appendHeaders(headerBlock, &m_message.messageId); }
+
+    // `bytes` is the message without its mbox "From " line, its body at
+    // `bodyStart`; `stream` holds it (or only the fields of its header block
+    // that bear on its structure, then its body).
+    void readBody(std::string_view bytes, std::size_t bodyStart, GMimeParser* parser, GMimeStream* stream) {
         // The top entity is read as a MIME part, not a message: its headers
-        // are taken from the raw block above, and GMime need not parse the
-        // address lists and the date of every message.
+        // are taken from the raw block, and GMime need not parse the address
+        // lists and the date of every message.
         g_mime_parser_init_with_stream(parser, stream);
         g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
         Ref<GMimeObject> top(g_mime_parser_construct_part(parser, m_options));
@@ -571,12 +590,14 @@ private:
     bool m_structureDamaged = false;
 };
 
-// The whole source as one GMime stream, without a copy: the messages are
-// read through substreams of it. GByteArray counts in 32 bits, so a source of
-// 4 GB or more gets no stream and each message is copied into one of its own.
+// The bytes of a source (or of a window of it) as one GMime stream, without a
+// copy: the messages are read through substreams of it. A substream reads by
+// seeking this stream, so each thread makes its own. GByteArray counts in 32
+// bits, so bytes of 4 GB or more get no stream and each message is copied into
+// one of its own.
 class SourceStream {
 public:
-    explicit SourceStream(std::string_view bytes) {
+    explicit SourceStream(std::string_view bytes) : m_bytes(bytes) {
         if (bytes.empty() || bytes.size() >= 0xFFFFFFFFU) {
             return;
         }
@@ -595,15 +616,18 @@ public:
     SourceStream(const SourceStream&) = delete;
     SourceStream& operator=(const SourceStream&) = delete;
 
+    std::string_view bytes() const { return m_bytes; }
+
     // A stream of the bytes from `start` to `end` (the caller unrefs it).
-    GMimeStream* part(std::string_view bytes, std::size_t start, std::size_t end) const {
+    GMimeStream* part(std::size_t start, std::size_t end) const {
         if (m_stream != nullptr) {
             return g_mime_stream_substream(m_stream, static_cast<gint64>(start), static_cast<gint64>(end));
         }
-        return g_mime_stream_mem_new_with_buffer(bytes.data() + start, end - start);
+        return g_mime_stream_mem_new_with_buffer(m_bytes.data() + start, end - start);
     }
 
 private:
+    std::string_view m_bytes;
     GByteArray* m_array = nullptr;
     GMimeStream* m_stream = nullptr;
 };
@@ -622,16 +646,170 @@ std::size_t headerEnd(std::string_view message) {
     return message.size();
 }
 
-// Where one message lies in the source: from its mbox "From " line (or its
-// first header), through its header block, to its end.
+// Whether a header name is one of the Content-* fields, the only ones that
+// bear on how a MIME entity is read.
+bool isContentField(std::string_view name) {
+    return name.size() > 8 && lowered(name.substr(0, 8)) == "content-";
+}
+
+// The header block of a message is `data` up to `headersLength`, its blank
+// line included. Where the block is plain (every line a field "Name: value"
+// or the continuation of one, no NUL and no CR but before a line end), moves
+// its Content-* fields (or, when it has none, its first field), in their
+// order, to just before the blank line, and returns where they start: a
+// parser that reads from there finds the same structure, warnings and body,
+// and makes no objects for the other fields (the address lists, the Received
+// lines). Returns 0 and changes nothing otherwise.
+std::size_t gatherStructureFields(char* data, std::size_t headersLength) {
+    const std::string_view block(data, headersLength);
+    struct Field {
+        std::size_t start;
+        std::size_t end;
+        bool content;
+    };
+    std::vector<Field> fields;
+    std::size_t at = 0;
+    while (at < block.size()) {
+        const std::size_t next = nextLine(block, at);
+        const std::string_view raw = block.substr(at, next - at);
+        const std::string_view line = lineAt(block, at);
+        if (line.empty()) {
+            std::string kept;
+            for (const Field& f : fields) {
+                if (f.content) {
+                    kept.append(block.substr(f.start, f.end - f.start));
+                }
+            }
+            if (kept.empty() && !fields.empty()) {
+                kept.assign(block.substr(fields[0].start, fields[0].end - fields[0].start));
+            }
+            const std::size_t start = at - kept.size();
+            if (start == 0) {
+                return 0; // nothing to leave out
+            }
+            std::memcpy(data + start, kept.data(), kept.size());
+            return start;
+        }
+        if (raw.back() != '\n' || raw.find('\0') != std::string_view::npos ||
+            line.find('\r') != std::string_view::npos) {
+            return 0;
+        }
+        if (isContinuation(line)) {
+            if (at == 0) {
+                return 0;
+            }
+        } else {
+            const std::string_view name = headerName(line);
+            if (name.empty()) {
+                return 0;
+            }
+            fields.push_back({at, at, isContentField(name)});
+        }
+        fields.back().end = next;
+        at = next;
+    }
+    return 0; // no blank line
+}
+
+// Where one message lies in the bytes that hold it: from its mbox "From "
+// line (or its first header), through its header block, to its end.
 struct Span {
     std::size_t start = 0;
     std::size_t body = 0; // past the mbox "From " line (start when there is none)
     std::size_t end = 0;
 };
 
+// Where the next "\nFrom " is at or after `from`, or npos. Lines of base64 are
+// short, so a search line by line would call memchr every few dozen bytes:
+// this looks at 32 (or 16) bytes a step for a line end before an "F".
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) std::size_t findFromAvx2(std::string_view bytes, std::size_t from) {
+    const char* data = bytes.data();
+    const __m256i newline = _mm256_set1_epi8('\n');
+    const __m256i letterF = _mm256_set1_epi8('F');
+    while (from + 33 <= bytes.size()) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + from));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + from + 1));
+        auto mask = static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(here, newline), _mm256_cmpeq_epi8(next, letterF))));
+        while (mask != 0) {
+            const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (bytes.substr(at, 6) == "\nFrom ") {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        from += 32;
+    }
+    return from;
+}
+
+bool hasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+#endif
+
+std::size_t findFromAfterNewline(std::string_view bytes, std::size_t from) {
+    constexpr std::string_view kNeedle = "\nFrom ";
+#if defined(__x86_64__)
+    if (hasAvx2()) {
+        from = findFromAvx2(bytes, from);
+        if (from < bytes.size() && bytes.substr(from, kNeedle.size()) == kNeedle) {
+            return from;
+        }
+    }
+#endif
+#if defined(__SSE2__)
+    const char* data = bytes.data();
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i letterF = _mm_set1_epi8('F');
+    while (from + 17 <= bytes.size()) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from + 1));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, newline), _mm_cmpeq_epi8(next, letterF))));
+        while (mask != 0) {
+            const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (bytes.substr(at, kNeedle.size()) == kNeedle) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        from += 16;
+    }
+#endif
+    return bytes.find(kNeedle, from);
+}
+
+// Where the message whose body starts at `body` ends: at the next "From " line
+// (the line right after its own "From " line is never one), or npos when the
+// bytes end first. With `atEnd` the bytes are the whole rest of the source and
+// the message runs to their end; otherwise a candidate line cut by the end of
+// the bytes is not judged: `resume` is set to where to look again once more
+// bytes are there.
+std::size_t messageEnd(std::string_view bytes, std::size_t body, bool atEnd, std::size_t& resume) {
+    for (std::size_t nl = findFromAfterNewline(bytes, body); nl != std::string_view::npos;
+         nl = findFromAfterNewline(bytes, nl + 1)) {
+        if (!atEnd && std::memchr(bytes.data() + nl + 1, '\n', bytes.size() - nl - 1) == nullptr) {
+            resume = nl;
+            return std::string_view::npos;
+        }
+        if (isFromLine(lineAt(bytes, nl + 1))) {
+            return nl + 1;
+        }
+    }
+    if (atEnd) {
+        return bytes.size();
+    }
+    // A "\nFrom " cut by the end of the bytes starts in their last 5.
+    resume = std::max(body, bytes.size() > 5 ? bytes.size() - 5 : std::size_t{0});
+    return std::string_view::npos;
+}
+
 // A single message, or the messages of an mbox, each running to the next
-// "From " line. Never empty: an empty source is one empty message.
+// "From " line. Never empty: an empty source is one empty message. The plain
+// way, over the whole source at once.
 std::vector<Span> splitMessages(std::string_view bytes, bool mbox) {
     std::vector<Span> spans;
     if (!mbox) {
@@ -657,155 +835,413 @@ std::vector<Span> splitMessages(std::string_view bytes, bool mbox) {
 // What reading messages needs, one per thread: GMime objects are not shared.
 class Parsing {
 public:
-    Parsing(std::string_view bytes, Encoding enc, bool mbox)
-        : m_bytes(bytes), m_enc(enc), m_mbox(mbox), m_source(bytes), m_parser(g_mime_parser_new()) {}
+    Parsing(Encoding enc, bool mbox) : m_enc(enc), m_mbox(mbox), m_parser(g_mime_parser_new()) {}
 
-    MailMessage read(const Span& span, std::size_t number) {
-        const std::string_view message = m_bytes.substr(span.body, span.end - span.body);
+    // The message at `span` of `source`, whose bytes start at `offset` of the
+    // file. With `writable` (the source's bytes, which the caller lets this
+    // rearrange), the parser reads only the fields of the top header block
+    // that bear on the message's structure.
+    MailMessage read(const SourceStream& source, const Span& span, std::size_t number, std::uint64_t offset,
+                     char* writable = nullptr) {
+        const std::string_view bytes = source.bytes();
+        const std::string_view message = bytes.substr(span.body, span.end - span.body);
         const std::size_t headersLength = headerEnd(message);
         MailMessage out;
         out.number = number;
         out.inMbox = m_mbox;
-        out.end = span.end;
-        const Ref<GMimeStream> stream(m_source.part(m_bytes, span.body, span.end));
+        out.end = static_cast<std::size_t>(offset + span.end);
         MessageReader reader(m_enc, out);
-        reader.read(m_bytes.substr(span.start, span.body - span.start + headersLength), message, headersLength,
-                    m_parser.get(), stream.get());
+        reader.readHeaders(bytes.substr(span.start, span.body - span.start + headersLength));
+        const std::size_t from = writable != nullptr ? gatherStructureFields(writable + span.body, headersLength) : 0;
+        const Ref<GMimeStream> stream(source.part(span.body + from, span.end));
+        reader.readBody(message, headersLength, m_parser.get(), stream.get());
         return out;
     }
 
 private:
-    std::string_view m_bytes;
     Encoding m_enc;
     bool m_mbox;
-    SourceStream m_source;
     Ref<GMimeParser> m_parser;
 };
 
-// Messages are read in chunks of this many; at most a few chunks per thread
-// wait to be handed on.
+// ---- Reading a source as it comes ------------------------------------------
+
+// Bytes of the source, from `offset` on; several batches may share one.
+struct Window {
+    std::unique_ptr<char[]> data;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+    std::uint64_t offset = 0;
+
+    std::string_view view() const { return {data.get(), size}; }
+};
+
+// A few whole messages of a window, read on one thread.
+struct Batch {
+    std::shared_ptr<const Window> window;
+    std::vector<Span> spans; // in the window
+    std::size_t firstNumber = 1;
+    std::vector<MailMessage> messages;
+    bool claimed = false; // a thread reads it
+    bool done = false;    // `messages` are there
+};
+
+// Reads the messages of one batch (on whichever thread claimed it).
+void readBatch(Parsing& parsing, Batch& batch, const JobContext& ctx) {
+    const SourceStream source(batch.window->view());
+    // The window's bytes are this reader's own, and those of each message
+    // are read by one thread only: they may be rearranged.
+    char* writable = const_cast<char*>(batch.window->data.get());
+    std::vector<MailMessage> messages;
+    messages.reserve(batch.spans.size());
+    for (std::size_t i = 0; i < batch.spans.size() && !ctx.stopRequested(); ++i) {
+        messages.push_back(parsing.read(source, batch.spans[i], batch.firstNumber + i, batch.window->offset, writable));
+    }
+    batch.messages = std::move(messages);
+}
+
+// Messages are read in batches of at most this many.
 constexpr std::size_t kChunk = 16;
+
+// Reads a source as it comes: the calling thread reads windows of it and cuts
+// them into whole messages, the batches of messages are read on a few threads
+// of their own (or on the calling thread when there is too little for them),
+// and each message is handed on in file order on the calling thread.
+class StreamReader {
+public:
+    StreamReader(const ReadMore& more, Encoding enc, const std::function<void(MailMessage&&)>& onMessage,
+                 const JobContext& ctx, const Reading& how)
+        : m_more(more), m_enc(enc), m_onMessage(onMessage), m_ctx(ctx),
+          m_windowSize(std::max<std::size_t>(how.window, 4096)),
+          m_threads(how.threads != 0 ? how.threads : std::min(4U, std::thread::hardware_concurrency())),
+          m_size(std::min<std::uint64_t>(how.size, std::numeric_limits<std::size_t>::max() / 2)) {}
+
+    StreamReader(const StreamReader&) = delete;
+    StreamReader& operator=(const StreamReader&) = delete;
+
+    ~StreamReader() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_all();
+        for (std::thread& t : m_workers) {
+            t.join();
+        }
+    }
+
+    bool run(std::string_view head) {
+        auto window = newWindow(std::max(m_windowSize, head.size()), 0);
+        std::memcpy(window->data.get(), head.data(), head.size());
+        window->size = head.size();
+        fill(*window);
+        m_mbox = isFromLine(lineAt(window->view(), 0));
+        if (!m_mbox) {
+            // One message: the whole source.
+            if (!m_eof && m_size > window->capacity) {
+                window = grown(std::move(window), static_cast<std::size_t>(m_size) + 1);
+                fill(*window);
+            }
+            while (!m_eof) {
+                window = grown(std::move(window), window->capacity * 2);
+                fill(*window);
+            }
+            Batch batch;
+            batch.spans.push_back({0, 0, window->size});
+            batch.window = std::move(window);
+            Parsing parsing(m_enc, m_mbox);
+            readBatch(parsing, batch, m_ctx);
+            return deliver(batch) && !m_ctx.stopRequested();
+        }
+        std::size_t start = 0;                              // the message being cut, in `window`
+        std::size_t body = nextLine(window->view(), start); // its body
+        std::size_t resume = body;                          // where to look for its end
+        std::size_t number = 1;                             // its number
+        while (true) {
+            // Cut the window into whole messages.
+            std::vector<Span> spans;
+            const std::string_view bytes = window->view();
+            while (true) {
+                const std::size_t end = messageEnd(bytes, resume, m_eof, resume);
+                if (end == std::string_view::npos) {
+                    break;
+                }
+                spans.push_back({start, body, end});
+                start = end;
+                if (start >= bytes.size()) {
+                    break;
+                }
+                body = nextLine(bytes, start);
+                resume = body;
+            }
+            const bool last = m_eof && start >= bytes.size();
+            if (!spans.empty()) {
+                const std::size_t count = spans.size();
+                std::shared_ptr<const Window> shared;
+                std::unique_ptr<Window> rest;
+                if (!last) {
+                    // The message cut by the end of the window goes on in a
+                    // window of its own.
+                    rest = newWindow(std::max(m_windowSize, (bytes.size() - start) * 2), window->offset + start);
+                    rest->size = bytes.size() - start;
+                    std::memcpy(rest->data.get(), bytes.data() + start, rest->size);
+                }
+                shared = std::move(window);
+                if (!queue(shared, std::move(spans), number, last)) {
+                    return false;
+                }
+                number += count;
+                if (last) {
+                    break;
+                }
+                window = std::move(rest);
+                body -= start;
+                resume -= start;
+                start = 0;
+            } else if (window->size == window->capacity) {
+                window = grown(std::move(window), window->capacity * 2); // a message longer than the window
+            }
+            if (m_ctx.stopRequested()) {
+                return false;
+            }
+            fill(*window);
+        }
+        return finish();
+    }
+
+private:
+    std::unique_ptr<Window> newWindow(std::size_t capacity, std::uint64_t offset) {
+        auto window = std::make_unique<Window>();
+        window->offset = offset;
+        if (!m_spare.empty() && m_spare.back().capacity >= capacity) {
+            window->data = std::move(m_spare.back().data);
+            window->capacity = m_spare.back().capacity;
+            m_spare.pop_back();
+        } else {
+            window->data = std::make_unique_for_overwrite<char[]>(capacity);
+            window->capacity = capacity;
+        }
+        return window;
+    }
+
+    std::unique_ptr<Window> grown(std::unique_ptr<Window> window, std::size_t capacity) {
+        auto bigger = newWindow(capacity, window->offset);
+        std::memcpy(bigger->data.get(), window->data.get(), window->size);
+        bigger->size = window->size;
+        return bigger;
+    }
+
+    // Reads until the window is full or the source ends.
+    void fill(Window& window) {
+        while (!m_eof && window.size < window.capacity) {
+            const std::size_t got = m_more(window.data.get() + window.size, window.capacity - window.size);
+            if (got == 0) {
+                m_eof = true;
+            }
+            window.size += got;
+        }
+    }
+
+    // Adds the batches of a window's whole messages, handing on what is read
+    // meanwhile. `last`: these are the source's last messages.
+    bool queue(const std::shared_ptr<const Window>& window, std::vector<Span> spans, std::size_t number, bool last) {
+        for (std::size_t from = 0; from < spans.size(); from += kChunk) {
+            Batch batch;
+            batch.window = window;
+            batch.spans.assign(spans.begin() + static_cast<std::ptrdiff_t>(from),
+                               spans.begin() + static_cast<std::ptrdiff_t>(std::min(spans.size(), from + kChunk)));
+            batch.firstNumber = number + from;
+            {
+                const std::lock_guard lock(m_mutex);
+                m_batches.push_back(std::move(batch));
+            }
+            if (!m_workers.empty()) {
+                m_changed.notify_one();
+            }
+        }
+        // Threads pay off once there is more than a little to read.
+        if (m_workers.empty() && m_threads >= 2 && (!last || m_batches.size() >= 4)) {
+            startWorkers();
+        }
+        // Hand on what is read, and wait while enough is waiting to be read.
+        const std::size_t most = m_workers.empty() ? 0 : m_workers.size() * 3;
+        while (true) {
+            if (!handOnDone()) {
+                return false;
+            }
+            if (m_batches.size() <= most) {
+                return true;
+            }
+            if (!waitOrReadFront()) {
+                return false;
+            }
+        }
+    }
+
+    bool finish() {
+        while (!m_batches.empty()) {
+            if (!waitOrReadFront() || !handOnDone()) {
+                return false;
+            }
+        }
+        return !m_ctx.stopRequested();
+    }
+
+    // Hands on the batches at the front that are read.
+    bool handOnDone() {
+        while (true) {
+            Batch batch;
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_failure) {
+                    std::rethrow_exception(m_failure);
+                }
+                if (m_batches.empty() || !m_batches.front().done) {
+                    return true;
+                }
+                batch = std::move(m_batches.front());
+                m_batches.pop_front();
+            }
+            m_changed.notify_all();
+            if (!deliver(batch)) {
+                return false;
+            }
+            recycle(std::move(batch.window));
+        }
+    }
+
+    // Waits for the front batch to be read, reading it here when no thread
+    // has taken it. False when STOP came first.
+    bool waitOrReadFront() {
+        std::unique_lock lock(m_mutex);
+        Batch& front = m_batches.front();
+        if (!front.claimed) {
+            front.claimed = true;
+            lock.unlock();
+            if (!m_parsing) {
+                m_parsing.emplace(m_enc, m_mbox);
+            }
+            readBatch(*m_parsing, front, m_ctx);
+            lock.lock();
+            front.done = true;
+            return !m_ctx.stopRequested();
+        }
+        // STOP is no signal of the condition: look at it now and then.
+        while (!front.done && !m_failure && !m_ctx.stopRequested()) {
+            m_changed.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        if (m_failure) {
+            std::rethrow_exception(m_failure);
+        }
+        return front.done;
+    }
+
+    bool deliver(Batch& batch) {
+        if (batch.messages.size() < batch.spans.size()) {
+            return false; // stopped
+        }
+        for (MailMessage& m : batch.messages) {
+            if (m_ctx.stopRequested()) {
+                return false;
+            }
+            m_onMessage(std::move(m));
+            m_ctx.yieldNow();
+        }
+        return true;
+    }
+
+    // A window's bytes serve again once its last batch is handed on.
+    void recycle(std::shared_ptr<const Window> window) {
+        if (window.use_count() == 1 && m_spare.size() < 4) {
+            auto& w = const_cast<Window&>(*window);
+            m_spare.push_back({std::move(w.data), w.capacity, 0, 0});
+        }
+    }
+
+    void startWorkers() {
+        for (unsigned i = 0; i < m_threads; ++i) {
+            try {
+                m_workers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break; // fewer threads than hoped: the others (and this one) do it all
+            }
+        }
+    }
+
+    void work() {
+        try {
+            Parsing parsing(m_enc, m_mbox);
+            while (true) {
+                Batch* batch = nullptr;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] {
+                        if (m_quit) {
+                            return true;
+                        }
+                        for (Batch& b : m_batches) {
+                            if (!b.claimed) {
+                                batch = &b;
+                                return true;
+                            }
+                        }
+                        return false;
+                    });
+                    if (m_quit) {
+                        return;
+                    }
+                    batch->claimed = true;
+                }
+                readBatch(parsing, *batch, m_ctx);
+                {
+                    const std::lock_guard lock(m_mutex);
+                    batch->done = true;
+                }
+                m_changed.notify_all();
+            }
+        } catch (...) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_failure = std::current_exception();
+                m_quit = true;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    const ReadMore& m_more;
+    Encoding m_enc;
+    const std::function<void(MailMessage&&)>& m_onMessage;
+    const JobContext& m_ctx;
+    std::size_t m_windowSize;
+    unsigned m_threads;
+    std::uint64_t m_size;
+    bool m_mbox = false;
+    bool m_eof = false;
+    std::vector<Window> m_spare;      // bytes to use again (this thread only)
+    std::optional<Parsing> m_parsing; // this thread's, when it reads a batch itself
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Batch> m_batches; // read or waiting, in file order
+    bool m_quit = false;
+    std::exception_ptr m_failure;
+    std::vector<std::thread> m_workers; // last: joined before the rest goes
+};
 
 // The messages read one after the other on the calling thread.
 bool readInOrder(std::string_view bytes, const std::vector<Span>& spans, bool mbox, Encoding enc,
                  const std::function<void(MailMessage&&)>& onMessage, const JobContext& ctx) {
-    Parsing parsing(bytes, enc, mbox);
+    Parsing parsing(enc, mbox);
+    const SourceStream source(bytes);
     for (std::size_t i = 0; i < spans.size(); ++i) {
         if (ctx.stopRequested()) {
             return false;
         }
-        onMessage(parsing.read(spans[i], i + 1));
+        onMessage(parsing.read(source, spans[i], i + 1, 0));
         ctx.yieldNow();
     }
     return true;
-}
-
-// The messages of a large mbox read on several threads, handed on in file
-// order on the calling thread.
-bool readInParallel(std::string_view bytes, const std::vector<Span>& spans, bool mbox, Encoding enc, unsigned threads,
-                    const std::function<void(MailMessage&&)>& onMessage, const JobContext& ctx) {
-    const std::size_t chunks = (spans.size() + kChunk - 1) / kChunk;
-    const std::size_t window = std::size_t{threads} * 3;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::vector<MailMessage>> ready(chunks);
-    std::vector<char> done(chunks, 0);
-    std::size_t next = 0;      // the next chunk to claim
-    std::size_t delivered = 0; // chunks handed on
-    bool quit = false;
-    std::exception_ptr failure;
-
-    const auto work = [&] {
-        try {
-            Parsing parsing(bytes, enc, mbox);
-            while (true) {
-                std::size_t chunk = 0;
-                {
-                    std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return quit || next >= chunks || next < delivered + window; });
-                    if (quit || next >= chunks) {
-                        return;
-                    }
-                    chunk = next++;
-                }
-                std::vector<MailMessage> messages;
-                const std::size_t last = std::min(spans.size(), (chunk + 1) * kChunk);
-                for (std::size_t i = chunk * kChunk; i < last && !ctx.stopRequested(); ++i) {
-                    messages.push_back(parsing.read(spans[i], i + 1));
-                }
-                {
-                    const std::lock_guard lock(mutex);
-                    ready[chunk] = std::move(messages);
-                    done[chunk] = 1;
-                }
-                changed.notify_all();
-            }
-        } catch (...) {
-            {
-                const std::lock_guard lock(mutex);
-                failure = std::current_exception();
-                quit = true;
-            }
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> workers;
-    // The workers are told to end and joined however this thread leaves.
-    struct Joiner {
-        std::vector<std::thread>& workers;
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& quit;
-        ~Joiner() {
-            {
-                const std::lock_guard lock(mutex);
-                quit = true;
-            }
-            changed.notify_all();
-            for (std::thread& t : workers) {
-                t.join();
-            }
-        }
-    } joiner{workers, mutex, changed, quit};
-    for (unsigned i = 0; i < threads; ++i) {
-        try {
-            workers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break; // fewer threads than hoped: the others do it all
-        }
-    }
-    if (workers.empty()) {
-        // No thread to be had: read them all here.
-        return readInOrder(bytes, spans, mbox, enc, onMessage, ctx);
-    }
-
-    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
-        std::vector<MailMessage> messages;
-        {
-            std::unique_lock lock(mutex);
-            // STOP is no signal of the condition: look at it now and then.
-            while (!done[chunk] && !failure && !ctx.stopRequested()) {
-                changed.wait_for(lock, std::chrono::milliseconds(20));
-            }
-            if (failure) {
-                std::rethrow_exception(failure);
-            }
-            if (!done[chunk]) {
-                return false; // stopped
-            }
-            messages = std::move(ready[chunk]);
-            delivered = chunk + 1;
-        }
-        changed.notify_all();
-        for (MailMessage& m : messages) {
-            if (ctx.stopRequested()) {
-                return false;
-            }
-            onMessage(std::move(m));
-            ctx.yieldNow();
-        }
-    }
-    return !ctx.stopRequested();
 }
 
 } // namespace
@@ -870,12 +1306,14 @@ bool readMail(std::string_view bytes, Encoding enc, const std::function<void(Mai
               const JobContext& ctx) {
     initGMime();
     const bool mbox = isFromLine(lineAt(bytes, 0));
-    const std::vector<Span> spans = splitMessages(bytes, mbox);
-    const unsigned threads = std::min(4U, std::thread::hardware_concurrency());
-    if (threads >= 2 && spans.size() >= 4 * kChunk) {
-        return readInParallel(bytes, spans, mbox, enc, threads, onMessage, ctx);
-    }
-    return readInOrder(bytes, spans, mbox, enc, onMessage, ctx);
+    return readInOrder(bytes, splitMessages(bytes, mbox), mbox, enc, onMessage, ctx);
+}
+
+bool readMail(std::string_view head, const ReadMore& more, Encoding enc,
+              const std::function<void(MailMessage&&)>& onMessage, const JobContext& ctx, const Reading& how) {
+    initGMime();
+    StreamReader reader(more, enc, onMessage, ctx, how);
+    return reader.run(head);
 }
 
 } // namespace quillon::mailSource

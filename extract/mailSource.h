@@ -4,6 +4,7 @@
 #include "app/settings.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -50,14 +51,32 @@ struct MailMessage {
 // Message-ID.
 std::string messageLabel(const MailMessage& message);
 
-// Reads a mail source and calls `onMessage` once per message, in file order.
-// A part (or a header block) that declares no charset is converted from `enc`
-// (with None, from the encoding guessed from that part's own bytes).
-// Attachments that are not text are skipped. The messages of a large mbox
-// are read on a few threads of their own, but `onMessage` is always called on
-// the calling thread, in file order. ctx.stop is seen between messages;
-// returns false when it ended the reading.
+// Reads a mail source and calls `onMessage` once per message, in file order,
+// on the calling thread. A part (or a header block) that declares no charset
+// is converted from `enc` (with None, from the encoding guessed from that
+// part's own bytes). Attachments that are not text are skipped. ctx.stop is
+// seen between messages; returns false when it ended the reading. This reads
+// the messages one after the other, with one parser.
 bool readMail(std::string_view bytes, Encoding enc, const std::function<void(MailMessage&&)>& onMessage,
               const JobContext& ctx = {});
+
+// Gives the next bytes of a source: at most `size` of them into `buffer`; how
+// many, 0 at its end (or where it could not be read further).
+using ReadMore = std::function<std::size_t(char* buffer, std::size_t size)>;
+
+// How a source is read as it comes.
+struct Reading {
+    std::size_t window = std::size_t{256} << 10; // bytes read at a time (a longer message gets more)
+    unsigned threads = 0;   // threads of its own that read messages (0: one a core, at most 4; below 2: none)
+    std::uint64_t size = 0; // the source's size when known: a single message is then read into one buffer
+};
+
+// The same as the above for a source read as it comes: `head`, then what
+// `more` gives. The source is never held whole (except a single message):
+// the calling thread reads it window by window and cuts it into messages,
+// which a few threads of their own read while it reads on. Every message,
+// its number, end and text are as the above gives them.
+bool readMail(std::string_view head, const ReadMore& more, Encoding enc,
+              const std::function<void(MailMessage&&)>& onMessage, const JobContext& ctx = {}, const Reading& how = {});
 
 } // namespace quillon::mailSource

@@ -1206,41 +1206,40 @@ private:
         return false;
     }
 
-    // A mail source (a saved message, or an mbox) is read whole and handed
-    // on one message at a time: its header lines and its text parts decoded
-    // (mailSource), each message a piece. `raw` holds what was read so far.
-    // The report counts no invalid sequences: most parts are read in the
-    // charset they name, not in the run's encoding, and where a reading
-    // gives invalid bytes mailSource reads the part in its likely encoding
-    // as well.
+    // A mail source (a saved message, or an mbox) is handed on one message
+    // at a time: its header lines and its text parts decoded (mailSource),
+    // each message a piece. `raw` holds what was read so far; mailSource
+    // reads the rest as it goes. The report counts no invalid sequences:
+    // most parts are read in the charset they name, not in the run's
+    // encoding, and where a reading gives invalid bytes mailSource reads the
+    // part in its likely encoding as well.
     template <class ReadFn>
     bool readMail(std::size_t index, SourceReport& report, Encoding enc, std::uint64_t size, ReadFn& readFn, Bytes& raw,
                   bool eof, bool stream) {
-        while (!eof) {
-            if (raw.size == raw.capacity) {
-                raw.ensure(std::max<std::uint64_t>({raw.capacity * 2, size + 1, 4096}));
+        std::uint64_t bytesRead = raw.size;
+        const mailSource::ReadMore more = [&](char* buffer, std::size_t room) -> std::size_t {
+            if (eof) {
+                return 0;
             }
-            const ssize_t got = readFn(raw.data.get() + raw.size, raw.capacity - raw.size);
+            const ssize_t got = readFn(buffer, room);
             if (got == -2 || stopped()) {
                 report.error = ReadError::Stopped;
                 report.finished = false;
-                break;
+                eof = true;
+                return 0;
             }
             if (got < 0) {
                 report.systemError = errno;
                 report.error = ReadError::Io;
                 report.detail = std::strerror(report.systemError);
-                break;
-            }
-            if (got == 0) {
                 eof = true;
+                return 0;
             }
-            raw.size += static_cast<std::size_t>(got);
-        }
-        if (!stream && report.error == ReadError::None && raw.size < size) {
-            report.error = ReadError::Shortened;
-        }
-        const std::uint64_t total = stream ? 0 : raw.size;
+            eof = got == 0;
+            bytesRead += static_cast<std::uint64_t>(got);
+            return static_cast<std::size_t>(got);
+        };
+        const std::uint64_t total = stream ? 0 : size;
         std::atomic<bool> quit{false};
         JobContext ctx;
         ctx.stop = &quit;
@@ -1256,39 +1255,42 @@ private:
                 quit = true;
             }
         };
-        if (report.error != ReadError::Stopped) {
-            mailSource::readMail(
-                raw.view(), enc,
-                [&](mailSource::MailMessage&& m) {
-                    if (stopped() || !handedOn) {
-                        quit = true;
-                        return;
-                    }
-                    if (held) {
-                        handOn(std::move(*held));
-                    }
-                    Piece piece;
-                    piece.item = index;
-                    piece.size = total;
-                    piece.first = !m_started;
-                    m_started = true;
-                    piece.end = m.end;
-                    piece.mayHoldReference = m.text.find('&') != std::string::npos;
-                    piece.text = std::move(m.text);
-                    if (m.unnamedLikely != Encoding::None && likely == Encoding::None) {
-                        likely = m.unnamedLikely;
-                        likelyUsed = m.unnamedUsed;
-                    }
-                    if (m.inMbox) {
-                        piece.part = mailSource::messageLabel(m);
-                    }
-                    held = std::move(piece);
-                },
-                ctx);
-            if (stopped()) {
-                report.error = ReadError::Stopped;
-                report.finished = false;
-            }
+        mailSource::Reading how;
+        how.size = stream ? 0 : size;
+        mailSource::readMail(
+            raw.view(), more, enc,
+            [&](mailSource::MailMessage&& m) {
+                if (stopped() || !handedOn) {
+                    quit = true;
+                    return;
+                }
+                if (held) {
+                    handOn(std::move(*held));
+                }
+                Piece piece;
+                piece.item = index;
+                piece.size = total;
+                piece.first = !m_started;
+                m_started = true;
+                piece.end = m.end;
+                piece.mayHoldReference = m.text.find('&') != std::string::npos;
+                piece.text = std::move(m.text);
+                if (m.unnamedLikely != Encoding::None && likely == Encoding::None) {
+                    likely = m.unnamedLikely;
+                    likelyUsed = m.unnamedUsed;
+                }
+                if (m.inMbox) {
+                    piece.part = mailSource::messageLabel(m);
+                }
+                held = std::move(piece);
+            },
+            ctx, how);
+        if (stopped()) {
+            report.error = ReadError::Stopped;
+            report.finished = false;
+        }
+        if (!stream && report.error == ReadError::None && bytesRead < size) {
+            report.error = ReadError::Shortened;
         }
         if (!handedOn) {
             return false;
@@ -1309,7 +1311,7 @@ private:
             last.first = !m_started;
         }
         last.last = true;
-        report.bytes = raw.size;
+        report.bytes = bytesRead;
         last.report = std::move(report);
         m_pool.give(std::move(raw));
         raw = Bytes();

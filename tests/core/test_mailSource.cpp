@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -337,11 +339,25 @@ TEST(MailSource, MboxOfMixedMessages) {
     }
     std::vector<std::set<std::string>> gotMany;
     std::vector<std::size_t> numbers;
-    EXPECT_TRUE(mail::readMail(many, Encoding::ShiftJIS, [&](mail::MailMessage&& m) {
-        numbers.push_back(m.number);
-        gotMany.emplace_back();
-        pipeline::extractAddresses(m.text, [&](std::string_view a) { gotMany.back().emplace(a); });
-    }));
+    std::size_t at = 0;
+    mail::Reading how;
+    how.window = 4096;
+    how.threads = 2;
+    EXPECT_TRUE(mail::readMail(
+        {},
+        [&](char* buffer, std::size_t room) {
+            const std::size_t n = std::min(room, many.size() - at);
+            std::memcpy(buffer, many.data() + at, n);
+            at += n;
+            return n;
+        },
+        Encoding::ShiftJIS,
+        [&](mail::MailMessage&& m) {
+            numbers.push_back(m.number);
+            gotMany.emplace_back();
+            pipeline::extractAddresses(m.text, [&](std::string_view a) { gotMany.back().emplace(a); });
+        },
+        {}, how));
     EXPECT_EQ(gotMany, wantMany);
     ASSERT_EQ(numbers.size(), 450U);
     EXPECT_EQ(numbers.front(), 1U);
@@ -425,4 +441,178 @@ TEST(MailSource, VerdictOfPartsWithoutCharset) {
         }
         EXPECT_TRUE(sink.all[1].fits());
     }
+}
+
+namespace {
+
+// One randomly made message of an mbox (or, without `separator`, a single
+// message): plain and damaged header blocks, "From " lines inside bodies,
+// every kind of body and part, LF or CRLF.
+std::string randomMessage(std::mt19937& rng, bool separator) {
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    const std::string n = std::to_string(rng() % 100000);
+    std::string m;
+    if (separator) {
+        static const char* kSeparators[] = {"From a%@example.jp Mon Jan  1 12:00:00 2024\n",
+                                            "From - Tue Jan 02 08:30:00 2024\n",
+                                            "From MAILER-DAEMON Wed Jan  3 23:59:59 2024\n"};
+        std::string line = kSeparators[pick(3)];
+        if (const std::size_t at = line.find('%'); at != std::string::npos) {
+            line.replace(at, 1, n);
+        }
+        m += line;
+    }
+    static const char* kFields[] = {
+        "Received: from a.example.net by b.example.net;\n\tMon, 1 Jan 2024 10:00:00 +0900\n",
+        "From: f%@example.jp\n",
+        "To: t%@example.jp,\n c%@example.co.jp\n",
+        "Subject: =?UTF-8?B?5bGx55Sw?= s%@example.jp\n",
+        "Subject: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\n",
+        "Message-ID: <%@example.jp>\n",
+        "MIME-Version: 1.0\n",
+        "X-Mailer: m%@example.jp\n",
+        "Bad Name: b%@example.jp\n",
+        "a line that is no header, n%@example.jp\n",
+        "X-Raw: \x8e\xa1 r%@example.jp\n",
+        "X-Cr: a\rb%@example.jp\n",
+        "Content-Type: text/plain\n",
+        "Content-Transfer-Encoding: base64\n",
+        "Content-Disposition: attachment; filename=\"x%.txt\"\n",
+    };
+    const std::size_t fields = pick(7);
+    for (std::size_t i = 0; i < fields; ++i) {
+        std::string f = kFields[pick(std::size(kFields))];
+        if (const std::size_t at = f.find('%'); at != std::string::npos) {
+            f.replace(at, 1, n);
+        }
+        m += f;
+    }
+    if (pick(8) == 0) {
+        m += std::string("X-Nul: a\0b@example.jp\n", 22);
+    }
+    const std::string text = "本文 body" + n + "@example.jp です。\nFrom now on, write to later" + n + "@example.jp\n";
+    const std::string boundary = "=_b" + n;
+    switch (pick(9)) {
+    case 0: // plain body, with "From " lines that are and are not separators
+        m += "\n" + text + ">From q" + n + "@example.jp Mon Jan  1 12:00:00 2024\n";
+        if (pick(3) == 0) {
+            m += "From inner" + n + "@example.jp Thu Jan  4 01:02:03 2024\nso this starts a message\n";
+        }
+        break;
+    case 1:
+        m += "Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: base64\n\n" + base64(text);
+        break;
+    case 2:
+        m += "Content-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: quoted-printable\n\n" +
+             quotedPrintable(encoded(text, "ISO-2022-JP"));
+        break;
+    case 3: // base64 with bytes outside its alphabet
+        m += "Content-Type: text/plain; charset=shift_jis\nContent-Transfer-Encoding: base64\n\n" +
+             base64(encoded(text, "SHIFT_JIS")) + "!!not base64 d" + n + "@example.jp\n";
+        break;
+    case 4: // no charset named, EUC-JP bytes
+        m += "Content-Type: text/plain\n\n" + encoded(text, "EUC-JP");
+        break;
+    case 5: // multipart: text, an attachment that is not text, a forwarded message
+        m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\npreamble p" + n + "@example.jp\n--" +
+             boundary + "\nContent-Type: text/plain; charset=euc-jp\n\n" + encoded(text, "EUC-JP") + "\n--" + boundary +
+             "\nContent-Type: application/octet-stream; name=\"a.bin\"\nContent-Transfer-Encoding: base64\n\n" +
+             base64(std::string(600 + pick(9000), 'x') + " hidden" + n + "@example.jp") + "--" + boundary +
+             "\nContent-Type: message/rfc822\n\nFrom: fwd" + n + "@example.jp\nSubject: fwd\n\nforwarded body w" + n +
+             "@example.jp\n--" + boundary + "--\nepilogue e" + n + "@example.jp\n";
+        break;
+    case 6: // a boundary that never comes
+        m += "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\n\n--" + boundary +
+             "\nContent-Type: text/html\n\n<p>h" + n + "@example.jp</p>\n";
+        break;
+    case 7: // multipart without a boundary, a conflicting Content-Type
+        m += "Content-Type: multipart/mixed\nContent-Type: text/plain\n\nraw" + n + "@example.jp\n";
+        break;
+    default: // no body at all
+        if (pick(2) == 0) {
+            m += "\n";
+        }
+        break;
+    }
+    if (pick(4) == 0) {
+        std::string crlf;
+        for (const char c : m) {
+            crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        }
+        m = crlf;
+    }
+    return m;
+}
+
+struct Seen {
+    std::size_t number, end, invalid;
+    bool inMbox, damaged;
+    std::string messageId, text;
+    Encoding likely, used;
+    bool operator==(const Seen&) const = default;
+};
+
+Seen seen(const mail::MailMessage& m) {
+    return {m.number, m.end, m.invalid, m.inMbox, m.damaged, m.messageId, m.text, m.unnamedLikely, m.unnamedUsed};
+}
+
+} // namespace
+
+// A source read as it comes (in windows, cut into messages, batches read on
+// worker threads, the parser given only the fields that bear on structure)
+// gives every message exactly as reading the whole source with one parser
+// does, over many made mboxes and single messages, whatever the windows, the
+// threads, the size it is told and the sizes `more` gives.
+TEST(MailSource, ReadAsItComesAsReadWhole) {
+    std::mt19937 rng(20240101);
+    for (int round = 0; round < 160; ++round) {
+        const bool mbox = round % 8 != 0;
+        std::string source;
+        const int messages = mbox ? 1 + static_cast<int>(rng() % 40) : 1;
+        for (int i = 0; i < messages; ++i) {
+            source += randomMessage(rng, mbox);
+        }
+        if (rng() % 3 == 0) {
+            source.resize(source.size() - rng() % std::min<std::size_t>(source.size(), 300)); // cut short
+        }
+        const Encoding enc = round % 3 == 0 ? Encoding::None : Encoding::ShiftJIS;
+        std::vector<Seen> whole;
+        EXPECT_TRUE(mail::readMail(source, enc, [&](mail::MailMessage&& m) { whole.push_back(seen(m)); }));
+
+        mail::Reading how;
+        how.window = std::vector<std::size_t>{4096, 9000, std::size_t{1} << 20}[rng() % 3];
+        how.threads = std::vector<unsigned>{1, 2, 4}[rng() % 3];
+        how.size = rng() % 2 == 0 ? source.size() : rng() % (2 * source.size() + 1); // right, or wrong
+        const std::size_t headSize = rng() % std::min<std::size_t>(source.size() + 1, 5000);
+        std::size_t at = headSize;
+        const std::size_t most = 1 + rng() % 6000;
+        const mail::ReadMore more = [&](char* buffer, std::size_t room) {
+            const std::size_t n = std::min({room, source.size() - at, 1 + rng() % most});
+            std::memcpy(buffer, source.data() + at, n);
+            at += n;
+            return n;
+        };
+        std::vector<Seen> streamed;
+        EXPECT_TRUE(mail::readMail(
+            std::string_view(source).substr(0, headSize), more, enc,
+            [&](mail::MailMessage&& m) { streamed.push_back(seen(m)); }, {}, how));
+        ASSERT_EQ(streamed.size(), whole.size()) << "round " << round;
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            ASSERT_TRUE(streamed[i] == whole[i]) << "round " << round << ", message " << i + 1 << "\n"
+                                                 << streamed[i].text << "\n----\n"
+                                                 << whole[i].text;
+        }
+        EXPECT_EQ(whole.back().end, source.size());
+    }
+
+    // A stop before the first message reads none.
+    std::atomic<bool> stop{true};
+    quillon::JobContext ctx;
+    ctx.stop = &stop;
+    std::size_t read = 0;
+    const std::string one = "From a@example.jp Mon Jan  1 12:00:00 2024\nFrom: a@example.jp\n\nbody\n";
+    EXPECT_FALSE(mail::readMail(
+        one, [](char*, std::size_t) { return std::size_t{0}; }, Encoding::UTF8, [&](mail::MailMessage&&) { ++read; },
+        ctx));
+    EXPECT_EQ(read, 0U);
 }

@@ -6,10 +6,8 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUILLON_HAVE_AVX2_PATH 1
+#include <cpuid.h>
 #include <immintrin.h>
-#if __has_include(<sys/platform/x86.h>)
-#include <sys/platform/x86.h>
-#endif
 #endif
 
 namespace quillon::utf8Check {
@@ -454,23 +452,48 @@ std::size_t firstInvalidWith(Path path, const unsigned char* p, std::size_t n, I
 
 #endif
 
-} // namespace
+#ifdef QUILLON_HAVE_AVX2_PATH
 
-// The processor's features as the C library found them when it started
-// (usable: the processor has them and the system saves their registers).
-// GCC's __builtin_cpu_supports would have its run-time library ask the
-// processor again, at every start of the program, with instructions that a
-// virtual machine makes slow.
-#if defined(QUILLON_HAVE_AVX2_PATH) && __has_include(<sys/platform/x86.h>)
-#define QUILLON_CPU_ACTIVE(glibcName, gccName) CPU_FEATURE_ACTIVE(glibcName)
-#else
-#define QUILLON_CPU_ACTIVE(glibcName, gccName) (__builtin_cpu_supports(gccName) != 0)
+// The vector instructions the processor has and the system saves the
+// registers of, asked once with three instructions. (GCC's
+// __builtin_cpu_supports would have its run-time library ask about every
+// feature at every start of the program, with instructions that a virtual
+// machine makes slow.)
+struct CpuFeatures {
+    bool avx2 = false;
+    bool avx512 = false; // F and BW
+};
+
+CpuFeatures askProcessor() {
+    CpuFeatures f;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) {
+        return f;
+    }
+    unsigned xcr0 = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    const bool ymm = (xcr0 & 0x6u) == 0x6u;   // SSE and AVX state
+    const bool zmm = (xcr0 & 0xE6u) == 0xE6u; // and the opmask and 512-bit state
+    if (!ymm || __get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) {
+        return f;
+    }
+    f.avx2 = (b & bit_AVX2) != 0;
+    f.avx512 = zmm && (b & bit_AVX512F) != 0 && (b & bit_AVX512BW) != 0;
+    return f;
+}
+
+const CpuFeatures& cpuFeatures() {
+    static const CpuFeatures features = askProcessor();
+    return features;
+}
+
 #endif
+
+} // namespace
 
 bool avx512Available() {
 #ifdef QUILLON_HAVE_AVX2_PATH
-    static const bool has = QUILLON_CPU_ACTIVE(AVX512F, "avx512f") && QUILLON_CPU_ACTIVE(AVX512BW, "avx512bw");
-    return has;
+    return cpuFeatures().avx512;
 #else
     return false;
 #endif
@@ -478,8 +501,7 @@ bool avx512Available() {
 
 bool avx2Available() {
 #ifdef QUILLON_HAVE_AVX2_PATH
-    static const bool has = QUILLON_CPU_ACTIVE(AVX2, "avx2");
-    return has;
+    return cpuFeatures().avx2;
 #else
     return false;
 #endif

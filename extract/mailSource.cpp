@@ -1,5 +1,7 @@
 #include "extract/mailSource.h"
 
+#include "app/utf8Check.h"
+
 #include "extract/convModule.h"
 #include "extract/encodingVerdict.h"
 
@@ -745,8 +747,7 @@ __attribute__((target("avx2"))) std::size_t findFromAvx2(std::string_view bytes,
 }
 
 bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2") != 0;
-    return has;
+    return utf8Check::avx2Available(); // asked once, and only when needed
 }
 #endif
 

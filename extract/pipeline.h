@@ -25,6 +25,15 @@ void walkFolder(const std::filesystem::path& folder, const std::function<void(co
                 const std::function<void(const std::filesystem::path&, const std::string&)>& onError,
                 const JobContext& ctx = {});
 
+// walkFolder without a path object per entry: the same files and failing
+// folders in the same order, with the same paths and texts, each folder read
+// with readdir into one buffer of names and sorted there. `onFile` gets the
+// path of a regular file (valid during the call); `onError` a folder that
+// could not be listed and why.
+void listFolder(const std::string& folder, const std::function<void(std::string_view path)>& onFile,
+                const std::function<void(std::string_view folder, const std::string& why)>& onError,
+                const JobContext& ctx = {});
+
 // ---- Scanning ---------------------------------------------------------------
 
 // What a scan reports for each address found: the address and the byte offset

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <liburing.h>
 #include <memory>
@@ -132,34 +133,71 @@ double divFor(std::uint64_t size) {
 // folder that could not be listed.
 struct Item {
     const Source* source = nullptr;
-    std::string path;        // a file, or the folder that failed
-    bool fromFolder = false; // found by a walk: only regular files are read
-    std::string listError;   // set for a folder that could not be listed
+    std::size_t pathAt = 0;    // where its path begins in ItemList's buffer
+    std::size_t pathSize = 0;  // a file, or the folder that failed
+    bool fromFolder = false;   // found by a walk: only regular files are read
+    std::size_t listError = 0; // for a folder that could not be listed: 1 + the index of why
 };
 
-std::vector<Item> listSources(const std::vector<Source>& sources, const JobContext& ctx) {
-    std::vector<Item> items;
+// The run's list. The paths lie one after another in one buffer, each ended
+// by a zero byte: a folder of many files costs no allocation for each.
+class ItemList {
+public:
+    void add(const Source* source, std::string_view path, bool fromFolder, std::string listError = {}) {
+        Item item{source, m_paths.size(), path.size(), fromFolder, 0};
+        m_paths.append(path);
+        m_paths.push_back('\0');
+        if (!listError.empty()) {
+            m_errors.push_back(std::move(listError));
+            item.listError = m_errors.size();
+        }
+        m_items.push_back(item);
+    }
+    // Room for `more` entries of paths of about `pathSize` bytes (a hint).
+    void reserve(std::size_t more, std::size_t pathSize) {
+        m_items.reserve(m_items.size() + more);
+        m_paths.reserve(m_paths.size() + more * (pathSize + 1));
+    }
+    std::size_t size() const { return m_items.size(); }
+    const Item& operator[](std::size_t i) const { return m_items[i]; }
+    std::string_view path(std::size_t i) const { return {m_paths.data() + m_items[i].pathAt, m_items[i].pathSize}; }
+    // The path ended by a zero byte.
+    const char* cPath(std::size_t i) const { return m_paths.data() + m_items[i].pathAt; }
+    // Why a folder could not be listed; nothing for a source to read.
+    const std::string* listError(std::size_t i) const {
+        return m_items[i].listError == 0 ? nullptr : &m_errors[m_items[i].listError - 1];
+    }
+
+private:
+    std::vector<Item> m_items;
+    std::string m_paths;
+    std::vector<std::string> m_errors;
+};
+
+ItemList listSources(const std::vector<Source>& sources, const JobContext& ctx) {
+    ItemList items;
     for (const Source& s : sources) {
         if (ctx.stopRequested()) {
             break;
         }
         if (s.kind != Source::Kind::Path) {
-            items.push_back({&s, s.name, false, {}});
+            items.add(&s, s.name, false);
             continue;
         }
-        std::error_code ec;
-        if (fs::is_directory(fs::path(s.path), ec)) {
-            walkFolder(
-                s.path,
-                [&](const fs::path& file) {
-                    items.push_back({&s, file.string(), true, {}});
-                },
-                [&](const fs::path& folder, const std::string& why) {
-                    items.push_back({&s, folder.string(), true, why.empty() ? std::string("?") : why});
+        struct stat st {};
+        if (::stat(s.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            // About as many files as the folder's size tells: an entry takes
+            // some 24 bytes of it and more.
+            items.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), std::size_t{64} << 20) / 24,
+                          s.path.size() + 16);
+            listFolder(
+                s.path, [&](std::string_view file) { items.add(&s, file, true); },
+                [&](std::string_view folder, const std::string& why) {
+                    items.add(&s, folder, true, why.empty() ? std::string("?") : why);
                 },
                 ctx);
         } else {
-            items.push_back({&s, s.path, false, {}});
+            items.add(&s, s.path, false);
         }
     }
     return items;
@@ -193,6 +231,17 @@ struct Bytes {
     std::string_view view() const { return {data.get(), size}; }
 };
 
+// A small file of a folder read whole in a batch, its bytes valid UTF-8
+// without an escape or shift byte, not a mail, read as UTF-8 (the run's
+// encoding, or guessed): it is its own one piece, handed on as it is.
+struct WholeFile {
+    std::size_t item = 0;
+    const char* data = nullptr;
+    std::size_t size = 0;
+    bool mayHoldReference = false; // it holds a "&"
+    bool high = false;             // it holds a byte 0x80 or above
+};
+
 // One piece of a source, converted to UTF-8, or the end of a source.
 struct Piece {
     std::size_t item = 0;
@@ -207,6 +256,11 @@ struct Piece {
     std::uint64_t size = 0;        // the source's size when it was opened (0: not known)
     SourceReport report;           // on the last piece
     std::string part;              // the message of an mbox the piece is, when it is one
+    // Or, instead of all of the above, whole files of a folder, one after
+    // another in the walk's order, each valid UTF-8 read as UTF-8 (see
+    // WholeFile); their bytes lie in `slots`.
+    std::vector<WholeFile> files;
+    std::shared_ptr<char> slots;
 
     std::string_view view() const { return inPlace ? raw.view() : std::string_view(text); }
 };
@@ -476,11 +530,53 @@ struct SplitChannel {
     }
 };
 
+// The memory batches of files are read into. A batch's buffer goes on with
+// the files read whole into it and comes back once the scan is done with
+// them: memory used again costs less than fresh memory.
+class SlotBuffers {
+public:
+    explicit SlotBuffers(std::size_t size) : m_size(size) {}
+    SlotBuffers(const SlotBuffers&) = delete;
+    SlotBuffers& operator=(const SlotBuffers&) = delete;
+
+    std::shared_ptr<char> take() {
+        std::unique_ptr<char[]> buffer;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                buffer = std::move(m_spare.back());
+                m_spare.pop_back();
+            }
+        }
+        if (!buffer) {
+            buffer = std::make_unique_for_overwrite<char[]>(m_size);
+        }
+        return {buffer.release(), [this](char* b) { give(std::unique_ptr<char[]>(b)); }};
+    }
+
+private:
+    void give(std::unique_ptr<char[]> buffer) {
+        const std::lock_guard lock(m_mutex);
+        m_spare.push_back(std::move(buffer));
+    }
+
+    const std::size_t m_size;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<char[]>> m_spare;
+};
+
 // Reads the files of a folder many at a time: for each, an open, a read of
 // up to kSlot bytes and a close, linked, all in one submission to io_uring.
 // A file that is not read whole that way (larger than a slot, or any call
 // failed) is left to the ordinary calls, which give it the same outcome as
 // every other file.
+//
+// Files are opened without waiting: a file replaced by a FIFO since the
+// listing must not hold the batch up waiting for a writer. Such a FIFO
+// reads as empty, or as having nothing yet, and so does a file whose bytes
+// are not in memory (the system then reads them ahead while it answers):
+// an empty read and a refused one go the ordinary way, which tells a FIFO
+// from a file and waits for the disk.
 class BatchReader {
 public:
     static constexpr unsigned kFiles = 64;
@@ -501,21 +597,18 @@ public:
             return false;
         }
         m_on = true;
-        if (io_uring_register_files_sparse(&m_ring, kFiles) < 0) {
-            return false;
-        }
-        m_buffers = std::make_unique_for_overwrite<char[]>(kFiles * kSlot);
-        return true;
+        return io_uring_register_files_sparse(&m_ring, kFiles) >= 0;
     }
 
-    // Reads the files of `paths` (at most kFiles): `sizes` gets the bytes
-    // read of each, or -1 for one to read the ordinary way. False when
-    // io_uring failed as a whole.
+    // Reads the files of `paths` (at most kFiles), each into its slot of
+    // `buffers` (kFiles slots of kSlot bytes): `sizes` gets the bytes read of
+    // each, or -1 for one to read the ordinary way. False when io_uring
+    // failed as a whole.
     struct Name {
         int folder;       // a folder's descriptor, or AT_FDCWD
         const char* name; // the file's name in it
     };
-    bool read(const std::vector<Name>& paths, std::vector<std::ptrdiff_t>& sizes) {
+    bool read(const std::vector<Name>& paths, char* buffers, std::vector<std::ptrdiff_t>& sizes) {
         const auto n = static_cast<unsigned>(paths.size());
         sizes.assign(n, 0);
         for (unsigned k = 0; k < n; ++k) {
@@ -525,10 +618,10 @@ public:
             if (open == nullptr || read == nullptr || close == nullptr) {
                 return false;
             }
-            io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY, 0, k);
+            io_uring_prep_openat_direct(open, paths[k].folder, paths[k].name, O_RDONLY | O_NOCTTY | O_NONBLOCK, 0, k);
             open->flags |= IOSQE_IO_LINK;
             io_uring_sqe_set_data64(open, k * 3);
-            io_uring_prep_read(read, static_cast<int>(k), buffer(k), kSlot, 0);
+            io_uring_prep_read(read, static_cast<int>(k), buffers + std::size_t{k} * kSlot, kSlot, 0);
             read->flags |= IOSQE_FIXED_FILE | IOSQE_IO_LINK;
             io_uring_sqe_set_data64(read, k * 3 + 1);
             io_uring_prep_close_direct(close, k);
@@ -561,31 +654,67 @@ public:
                 sizes[k] = -1;
             } else if (data % 3 == 1 && sizes[k] >= 0) {
                 // A slot filled to its end may hold only the start of the file.
-                sizes[k] = res < 0 || static_cast<std::size_t>(res) >= kSlot ? -1 : res;
+                sizes[k] = res <= 0 || static_cast<std::size_t>(res) >= kSlot ? -1 : res;
             }
         }
         return true;
     }
 
-    std::string_view bytes(unsigned k, std::ptrdiff_t size) const {
-        return {m_buffers.get() + k * kSlot, static_cast<std::size_t>(size)};
-    }
-
 private:
-    char* buffer(unsigned k) { return m_buffers.get() + k * kSlot; }
-
     io_uring m_ring{};
     bool m_on = false;
-    std::unique_ptr<char[]> m_buffers;
 };
 
+// A file found by a folder walk, read as it is (never a stream).
+bool batchable(const ItemList& items, std::size_t index) {
+    const Item& item = items[index];
+    return item.fromFolder && item.listError == 0 && item.source->kind == Source::Kind::Path;
+}
+
+// The parts of a run's list that readers take: a batch (a run of two to
+// BatchReader::kFiles files found by walks), or a single source.
+struct Part {
+    std::size_t from = 0;
+    std::size_t end = 0;
+    bool batch = false;
+};
+
+Part partAt(const ItemList& items, std::size_t from) {
+    std::size_t end = from;
+    while (end < items.size() && end - from < BatchReader::kFiles && batchable(items, end)) {
+        ++end;
+    }
+    return end - from >= 2 ? Part{from, end, true} : Part{from, from + 1, false};
+}
+
+// Which reader reads each source: with two, the second takes every other
+// batch, the first all the rest.
+std::vector<unsigned char> readerOf(const ItemList& items, unsigned readers) {
+    std::vector<unsigned char> owner(items.size(), 0);
+    std::size_t batches = 0;
+    for (std::size_t i = 0; readers > 1 && i < items.size();) {
+        const Part part = partAt(items, i);
+        if (part.batch && batches++ % readers != 0) {
+            std::fill(owner.begin() + static_cast<std::ptrdiff_t>(part.from),
+                      owner.begin() + static_cast<std::ptrdiff_t>(part.end), 1);
+        }
+        i = part.end;
+    }
+    return owner;
+}
+
 // Reads the listed sources one after the other, in pieces, converts each
-// piece and hands it over. Runs on the reader thread.
+// piece and hands it over. Runs on a reader thread: the first reader reads
+// every source the run's readerOf gives it, in order, and the second (where
+// there is one) its batches, each into its own hand-over, so that the
+// system's work of opening and reading the files of a folder goes on on two
+// processors.
 class Reader {
 public:
-    Reader(const std::vector<Item>& items, const SearchOptions& options, HandOver<Piece>& out, BufferPool& pool,
-           SplitChannel& split)
-        : m_items(items), m_options(options), m_out(out), m_pool(pool), m_split(split) {}
+    Reader(const ItemList& items, const std::vector<unsigned char>& owner, unsigned self, const SearchOptions& options,
+           HandOver<Piece>& out, BufferPool& pool, SplitChannel& split, SlotBuffers& slots)
+        : m_items(items), m_owner(owner), m_self(self), m_options(options), m_out(out), m_pool(pool), m_split(split),
+          m_slots(slots) {}
     ~Reader() { closeFolder(); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -595,22 +724,22 @@ public:
             if (stopped()) {
                 return;
             }
-            std::size_t end = i;
-            while ((m_batched || !m_batchTried) && end < m_items.size() && end - i < BatchReader::kFiles &&
-                   batchable(end)) {
-                ++end;
-            }
-            if (end - i >= 2 && batchReady()) {
-                if (!readBatch(i, end)) {
-                    return;
-                }
-                i = end;
+            const Part part = partAt(m_items, i);
+            i = part.end;
+            if (m_owner[part.from] != m_self) {
                 continue;
             }
-            if (!readItem(i)) {
-                return;
+            if (part.batch && batchReady()) {
+                if (!readBatch(part.from, part.end)) {
+                    return;
+                }
+                continue;
             }
-            ++i;
+            for (std::size_t k = part.from; k < part.end; ++k) {
+                if (stopped() || !readItem(k)) {
+                    return;
+                }
+            }
         }
     }
 
@@ -624,20 +753,15 @@ private:
         return m_batched;
     }
 
-    // A file found by a folder walk, read as it is (never a stream).
-    bool batchable(std::size_t index) const {
-        const Item& item = m_items[index];
-        return item.fromFolder && item.listError.empty() && item.source->kind == Source::Kind::Path;
-    }
-
     // Reads the files [from, end) in one submission, then hands each on in
     // order; those it did not read whole are read the ordinary way.
     bool readBatch(std::size_t from, std::size_t end) {
         // Names are looked up in the folder of the batch's first file, held
         // open, rather than from the root each time.
-        std::vector<BatchReader::Name> names;
+        std::vector<BatchReader::Name>& names = m_names;
+        names.clear();
         for (std::size_t k = from; k < end; ++k) {
-            const std::string& path = m_items[k].path;
+            const std::string_view path = m_items.path(k);
             const std::size_t slash = path.rfind('/');
             if (slash != std::string::npos && slash > 0) {
                 const std::string_view folder(path.data(), slash);
@@ -649,33 +773,58 @@ private:
                     }
                 }
                 if (m_folderFd >= 0 && folder == m_folder) {
-                    names.push_back({m_folderFd, path.c_str() + slash + 1});
+                    names.push_back({m_folderFd, m_items.cPath(k) + slash + 1});
                     continue;
                 }
             }
-            names.push_back({AT_FDCWD, path.c_str()});
+            names.push_back({AT_FDCWD, m_items.cPath(k)});
         }
-        std::vector<std::ptrdiff_t> sizes;
-        if (!m_batch.read(names, sizes)) {
+        std::shared_ptr<char> slots = m_slots.take();
+        std::vector<std::ptrdiff_t>& sizes = m_sizes;
+        if (!m_batch.read(names, slots.get(), sizes)) {
             // io_uring failed at run time: the ordinary calls from here on.
             m_batched = false;
             sizes.assign(names.size(), -1);
         }
+        // Files read whole that need nothing done to them go on together.
+        Piece group;
+        group.files.reserve(end - from);
+        std::size_t groupBytes = 0;
+        const auto handOnGroup = [&] {
+            if (group.files.empty()) {
+                return true;
+            }
+            group.slots = slots;
+            // Each file holds at least a page of the slots while it waits.
+            const std::size_t cost = 1 + std::max(groupBytes, group.files.size() * 2048) / kCostUnit;
+            groupBytes = 0;
+            return m_out.push(std::exchange(group, Piece()), cost);
+        };
         for (std::size_t k = from; k < end; ++k) {
             if (stopped()) {
                 return false;
             }
             const std::ptrdiff_t size = sizes[k - from];
+            const std::string_view text(slots.get() + (k - from) * BatchReader::kSlot,
+                                        static_cast<std::size_t>(std::max<std::ptrdiff_t>(size, 0)));
+            if (size >= 0) {
+                if (std::optional<WholeFile> whole = wholeFile(k, text)) {
+                    group.files.push_back(*whole);
+                    groupBytes += text.size();
+                    continue;
+                }
+            }
+            if (!handOnGroup()) {
+                return false;
+            }
             if (size < 0) {
                 if (!readItem(k)) {
                     return false;
                 }
                 continue;
             }
-            const std::string_view text = m_batch.bytes(static_cast<unsigned>(k - from), size);
             SourceReport report;
             report.index = k;
-            report.path = m_items[k].path;
             std::size_t at = 0;
             if (!readPieces(
                     k, std::move(report), encodingOf(*m_items[k].source), text.size(),
@@ -689,7 +838,31 @@ private:
                 return false;
             }
         }
-        return true;
+        return handOnGroup();
+    }
+
+    // Whether a file read whole is one piece that readPieces would hand on
+    // as it is: no larger than a piece, read as UTF-8 (the run's encoding, or
+    // guessed: then without the shift bytes that keep a guess open), valid
+    // UTF-8 without an escape byte, and not a mail.
+    std::optional<WholeFile> wholeFile(std::size_t index, std::string_view text) const {
+        const Encoding enc = encodingOf(*m_items[index].source);
+        if ((enc != Encoding::UTF8 && enc != Encoding::None) ||
+            text.size() > std::max<std::size_t>(m_options.pieceSize, 16)) {
+            return std::nullopt;
+        }
+        const utf8Check::Inspection seen = utf8Check::inspect(text);
+        if (!seen.valid || seen.hasEscape) {
+            return std::nullopt;
+        }
+        if (enc == Encoding::None && (std::memchr(text.data(), 0x0E, text.size()) != nullptr ||
+                                      std::memchr(text.data(), 0x0F, text.size()) != nullptr)) {
+            return std::nullopt;
+        }
+        if (mailSource::looksLikeMail(text)) {
+            return std::nullopt;
+        }
+        return WholeFile{index, text.data(), text.size(), seen.hasAmpersand, seen.hasHigh};
     }
 
     Encoding encodingOf(const Source& source) const {
@@ -714,10 +887,9 @@ private:
         const Item& item = m_items[index];
         SourceReport report;
         report.index = index;
-        report.path = item.path;
-        if (!item.listError.empty()) {
+        if (const std::string* why = m_items.listError(index)) {
             report.error = ReadError::NotListed;
-            report.detail = item.listError;
+            report.detail = *why;
             return failure(index, std::move(report));
         }
         const Source& source = *item.source;
@@ -742,7 +914,7 @@ private:
         }
         // O_NONBLOCK: opening a FIFO without a writer must not hang.
         constexpr int kFlags = O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
-        const int fd = item.fromFolder ? openInFolder(item.path, kFlags) : ::open(item.path.c_str(), kFlags);
+        const int fd = item.fromFolder ? openInFolder(index, kFlags) : ::open(m_items.cPath(index), kFlags);
         if (fd < 0) {
             report.systemError = errno;
             report.error = readErrorFor(errno);
@@ -766,8 +938,9 @@ private:
             return failure(index, std::move(report));
         }
         const auto size = stream ? std::uint64_t{0} : static_cast<std::uint64_t>(st.st_size);
-        if (!stream && (encoding == Encoding::UTF8 || encoding == Encoding::None) && size >= m_options.splitAt &&
-            size >= 2) {
+        // Only the first reader shares a large file with the scan.
+        if (!stream && m_self == 0 && (encoding == Encoding::UTF8 || encoding == Encoding::None) &&
+            size >= m_options.splitAt && size >= 2) {
             bool handled = false;
             if (!readHalves(index, fd, size, encoding == Encoding::None, handled)) {
                 return false;
@@ -1322,21 +1495,23 @@ private:
     // Opens a file that a folder walk found through its folder, which is kept
     // open while the walk's files follow one another in it: the system then
     // looks up one name instead of the whole path.
-    int openInFolder(const std::string& path, int flags) {
+    int openInFolder(std::size_t index, int flags) {
+        const std::string_view path = m_items.path(index);
+        const char* cPath = m_items.cPath(index);
         const std::size_t slash = path.rfind('/');
         if (slash == std::string::npos || slash == 0) {
-            return ::open(path.c_str(), flags);
+            return ::open(cPath, flags);
         }
         const std::string_view folder(path.data(), slash);
         if (m_folderFd < 0 || folder != m_folder) {
             closeFolder();
             m_folderFd = ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             if (m_folderFd < 0) {
-                return ::open(path.c_str(), flags);
+                return ::open(cPath, flags);
             }
             m_folder.assign(folder);
         }
-        return ::openat(m_folderFd, path.c_str() + slash + 1, flags);
+        return ::openat(m_folderFd, cPath + slash + 1, flags);
     }
     void closeFolder() {
         if (m_folderFd >= 0) {
@@ -1346,12 +1521,17 @@ private:
         m_folder.clear();
     }
 
-    const std::vector<Item>& m_items;
+    const ItemList& m_items;
+    const std::vector<unsigned char>& m_owner;
+    const unsigned m_self; // which reader this is
     const SearchOptions& m_options;
     HandOver<Piece>& m_out;
     BufferPool& m_pool;
     SplitChannel& m_split;
+    SlotBuffers& m_slots;
     BatchReader m_batch;
+    std::vector<BatchReader::Name> m_names; // of the batch being read
+    std::vector<std::ptrdiff_t> m_sizes;
     bool m_batchTried = false; // whether m_batch was set up (or refused)
     bool m_batched = false;    // the files of folders are read through m_batch
     bool m_started = false;
@@ -1365,43 +1545,78 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     JobContext ctx;
     ctx.stop = options.stop;
     SearchReport total;
-    const std::vector<Item> items = listSources(sources, ctx);
+    const ItemList items = listSources(sources, ctx);
     total.sources = items.size();
+    // The paths handed to sourceStarted, made as the sources start: each
+    // lives until the run ends.
+    std::deque<std::string> shown;
+    std::size_t shownFor = items.size();
+    const auto shownPath = [&](std::size_t item) -> const std::string& {
+        if (shownFor != item || shown.empty()) {
+            shown.emplace_back(items.path(item));
+            shownFor = item;
+        }
+        return shown.back();
+    };
+    // Declared before the hand-over: pieces still there at the end give their buffers back to it.
+    SlotBuffers slots(std::size_t{BatchReader::kFiles} * BatchReader::kSlot);
 
     // A piece costs by its size, so that many small files are read ahead
     // where few pieces of a large one are.
     const std::size_t pieceCost = 1 + std::max<std::size_t>(options.pieceSize, 16) / kCostUnit;
-    HandOver<Piece> pieces(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
+    // A second reader where batches of files are read and there are two batches.
+    const std::vector<unsigned char> owner = readerOf(items, options.batchedReads ? 2 : 1);
+    const unsigned readers = std::find(owner.begin(), owner.end(), 1) != owner.end() ? 2 : 1;
+    std::deque<HandOver<Piece>> handOvers;
+    for (unsigned r = 0; r < readers; ++r) {
+        handOvers.emplace_back(std::max<std::size_t>(options.piecesAhead, 1) * pieceCost, kWakeAt);
+    }
     BufferPool pool;
     SplitChannel split;
-    Reader reader(items, options, pieces, pool, split);
-    const auto produce = [&] {
-        try {
-            reader.run();
-            pieces.close();
-        } catch (...) {
-            pieces.fail(std::current_exception());
-        }
-    };
-    std::thread thread(produce);
-    // The reader is told to end and joined however this thread leaves.
+    std::deque<Reader> readerObjects;
+    for (unsigned r = 0; r < readers; ++r) {
+        readerObjects.emplace_back(items, owner, r, options, handOvers[r], pool, split, slots);
+    }
+    // The readers are told to end and joined however this thread leaves.
     struct Joiner {
-        std::thread& thread;
-        HandOver<Piece>& pieces;
+        std::deque<HandOver<Piece>>& handOvers;
         SplitChannel& split;
+        std::vector<std::thread> threads;
         ~Joiner() {
             split.end();
-            pieces.quit();
-            thread.join();
+            for (HandOver<Piece>& h : handOvers) {
+                h.quit();
+            }
+            for (std::thread& t : threads) {
+                t.join();
+            }
         }
-    } joiner{thread, pieces, split};
+    } joiner{handOvers, split, {}};
+    for (unsigned r = 0; r < readers; ++r) {
+        joiner.threads.emplace_back([&reader = readerObjects[r], &out = handOvers[r]] {
+            try {
+                reader.run();
+                out.close();
+            } catch (...) {
+                out.fail(std::current_exception());
+            }
+        });
+    }
+    // The source whose pieces come next, and the hand-over they come by.
+    std::size_t expected = 0;
+    const auto nextPiece = [&]() -> std::optional<Piece> {
+        if (expected >= items.size()) {
+            return std::nullopt;
+        }
+        return handOvers[owner[expected]].pop();
+    };
 
     SourceReport current;
     // Hands on what became of a source: `report` is the read's outcome (an
     // empty one when STOP came before its end).
     const auto finishSource = [&](SourceReport report, std::size_t item) {
         report.index = item;
-        report.path = items[item].path;
+        report.path = items.path(item);
         report.addresses = current.addresses;
         if (current.error != ReadError::None && report.error == ReadError::None) {
             report.error = current.error;
@@ -1454,7 +1669,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         const auto emit = [&](const PartScan& part) {
             if (emitted == 0) {
                 current = SourceReport();
-                sink.sourceStarted(item, items.size(), items[item].path);
+                sink.sourceStarted(item, items.size(), shownPath(item));
             }
             std::size_t next = 0;
             std::size_t at = 0;
@@ -1548,9 +1763,79 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     };
 
     bool skipping = false; // the rest of a source that failed in the scan
-    while (std::optional<Piece> piece = pieces.pop()) {
+    // Scans a piece of source `source`, of `size` bytes (0: not known), read
+    // through `end`.
+    const auto scanPiece = [&](std::string_view text, bool mayHoldReference, std::size_t source, std::uint64_t size,
+                               std::uint64_t end) {
+        const double div = divFor(size);
+        const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
+        try {
+            // No address without an "@", nor one a reference could give.
+            const bool finished = !mayHoldReference && std::memchr(text.data(), '@', text.size()) == nullptr
+                                      ? !ctx.stopRequested()
+                                      : decodeAndScan(
+                                            text, mayHoldReference,
+                                            [&](std::string_view address) {
+                                                if (resume.active && resume.addresses > 0) {
+                                                    --resume.addresses; // handed on before the ordinary road took over
+                                                    return;
+                                                }
+                                                ++current.addresses;
+                                                sink.addressFound(address, source);
+                                            },
+                                            ctx);
+            if (!finished) {
+                total.stopped = true;
+            }
+        } catch (const std::bad_alloc&) {
+            skipping = true;
+            current.error = ReadError::TooLarge;
+        }
+        if (!resume.active || end > resume.progressed) {
+            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(end) / div), end);
+        }
+    };
+    // Whole files of a folder: each its own one piece, as readPieces would
+    // have handed it on.
+    const auto scanWholeFiles = [&](const std::vector<WholeFile>& files) {
+        for (const WholeFile& file : files) {
+            skipping = false;
+            current = SourceReport();
+            sink.sourceStarted(file.item, items.size(), shownPath(file.item));
+            const std::string_view text(file.data, file.size);
+            if (!text.empty()) {
+                scanPiece(text, file.mayHoldReference, file.item, file.size, file.size);
+            }
+            if (ctx.stopRequested()) {
+                total.stopped = true;
+            }
+            SourceReport report;
+            report.used = Encoding::UTF8;
+            encodingVerdict::Evidence evidence;
+            evidence.feedValidUtf8(file.size, file.high);
+            report.verdict = evidence.verdict();
+            report.sample = convModule::guessSample(text);
+            report.bytes = file.size;
+            finishSource(std::move(report), file.item);
+            if (total.stopped) {
+                return;
+            }
+        }
+    };
+    while (std::optional<Piece> piece = nextPiece()) {
         if (piece->split) {
-            if (scanHalves(piece->item) && total.stopped) {
+            if (scanHalves(piece->item)) {
+                expected = piece->item + 1;
+                if (total.stopped) {
+                    break;
+                }
+            }
+            continue;
+        }
+        if (!piece->files.empty()) {
+            scanWholeFiles(piece->files);
+            expected = piece->files.back().item + 1;
+            if (total.stopped) {
                 break;
             }
             continue;
@@ -1560,44 +1845,21 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             if (!resume.active || resume.item != piece->item) {
                 resume.active = false;
                 current = SourceReport();
-                sink.sourceStarted(piece->item, items.size(), items[piece->item].path);
+                sink.sourceStarted(piece->item, items.size(), shownPath(piece->item));
             }
         }
         if (!piece->part.empty()) {
             sink.partStarted(piece->item, piece->part);
         }
         if (!piece->view().empty() && !skipping) {
-            const std::size_t source = piece->item;
-            const double div = divFor(piece->size);
-            const auto maximum = static_cast<std::int64_t>(static_cast<double>(piece->size) / div);
-            try {
-                const bool finished = decodeAndScan(
-                    piece->view(), piece->mayHoldReference,
-                    [&](std::string_view address) {
-                        if (resume.active && resume.addresses > 0) {
-                            --resume.addresses; // handed on before the ordinary road took over
-                            return;
-                        }
-                        ++current.addresses;
-                        sink.addressFound(address, source);
-                    },
-                    ctx);
-                if (!finished) {
-                    total.stopped = true;
-                }
-            } catch (const std::bad_alloc&) {
-                skipping = true;
-                current.error = ReadError::TooLarge;
-            }
-            if (!resume.active || piece->end > resume.progressed) {
-                sink.progress(maximum,
-                              maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(piece->end) / div),
-                              piece->end);
-            }
+            scanPiece(piece->view(), piece->mayHoldReference, piece->item, piece->size, piece->end);
         }
         pool.give(*piece);
         if (ctx.stopRequested()) {
             total.stopped = true;
+        }
+        if (piece->last) {
+            expected = piece->item + 1;
         }
         if (piece->last || total.stopped) {
             resume.active = false;

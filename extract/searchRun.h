@@ -123,7 +123,9 @@ struct SearchOptions {
     // escape or shift byte) sends the whole file the ordinary way.
     std::uint64_t splitAt = std::uint64_t{8} << 20;
     // The files of folders are opened and read many at a time, in one call
-    // to the system, where it allows (io_uring); otherwise one by one.
+    // to the system, where it allows (io_uring); otherwise one by one. A
+    // folder of many files is read by two threads, each taking every other
+    // batch.
     bool batchedReads = true;
     // A FIFO named by a path is read as a stream (the command line, where a
     // shell's <(command) gives one); otherwise it is refused like a device,
@@ -133,9 +135,10 @@ struct SearchOptions {
 
 // The one road from sources to addresses, for the window and the
 // command-line tool alike. Lists the sources (walking folders in a stable
-// order), then reads each in pieces on a second thread, a few pieces ahead,
-// converts them to UTF-8, and on this thread decodes the numeric character
-// references and scans them, handing every address to `sink`.
+// order), then reads each in pieces on a second thread (and the batches of
+// a large folder also on a third), a few pieces ahead, converts them to
+// UTF-8, and on this thread decodes the numeric character references and
+// scans them in the order listed, handing every address to `sink`.
 //
 // A piece ends after a line end, which no address and no reference spans; a
 // line longer than a piece is cut after a control byte or a space, which no

@@ -1,3 +1,4 @@
+#include "extract/pipeline.h"
 #include "extract/searchRun.h"
 
 #include "support/core_files.h"
@@ -6,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,6 +105,76 @@ TEST_F(FileSearch, SearchOverFoldersAndFilesReportsEverySource) {
     EXPECT_EQ(report.read, 4u);
     EXPECT_EQ(report.failed, 1u);
     EXPECT_EQ(report.addresses, 4u);
+}
+
+// Listing a folder through readdir and one buffer of names gives what the
+// walk over path objects gives: the same files and failing folders, in the
+// same order, with the same paths and texts, over names that share long
+// beginnings or hold bytes above 0x7F, links (to files, to folders, back up,
+// dangling, looping), hidden entries and a FIFO, whatever form the folder is
+// named in.
+TEST_F(FileSearch, FolderListingGivesWhatTheWalkGives) {
+    std::mt19937 rng(7);
+    const std::vector<std::string> syllables = {"a", "aaaa", "b", "A", "_", "-", "~", "0", "\xC3\xA9", "\xFF", ".x"};
+    const auto randomName = [&] {
+        std::string name;
+        for (std::size_t n = 1 + rng() % 5; n > 0; --n) {
+            name += syllables[rng() % syllables.size()];
+        }
+        return name;
+    };
+    std::vector<fs::path> folders = {m_root / "tree"};
+    fs::create_directories(folders[0]);
+    for (int i = 0; i < 400; ++i) {
+        const fs::path& parent = folders[rng() % folders.size()];
+        const fs::path path = parent / randomName();
+        if (fs::exists(fs::symlink_status(path))) {
+            continue;
+        }
+        switch (rng() % 10) {
+        case 0:
+            fs::create_directory(path);
+            folders.push_back(path);
+            break;
+        case 1:
+            fs::create_symlink(folders[rng() % folders.size()], path);
+            break;
+        case 2:
+            fs::create_symlink(rng() % 2 == 0 ? fs::path("..") : path.filename(), path); // up, or a loop
+            break;
+        case 3:
+            fs::create_symlink(m_root / "nowhere", path);
+            break;
+        case 4:
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            break;
+        default:
+            quillon::testing::writeAll(path, "x");
+        }
+    }
+    for (const char* end : {"", "b", "A", "\xFF", "ab", "a", "a\xC3\xA9"}) {
+        quillon::testing::writeAll(m_root / "tree" / (std::string("prefix12") + end), "x");
+    }
+    for (int i = 0; i < 60; ++i) { // a folder large enough to be sorted by bytes
+        quillon::testing::writeAll(m_root / "tree" / ("name" + std::to_string(1000 + i * 7919 % 1000)), "x");
+    }
+    const std::string tree = (m_root / "tree").string();
+    for (const std::string& given : {tree, tree + "/", tree + "//", tree + "/./" + folders.back().filename().string(),
+                                     (m_root / "missing").string()}) {
+        std::vector<std::string> walked;
+        pipeline::walkFolder(
+            given, [&](const fs::path& f) { walked.push_back("file " + f.string()); },
+            [&](const fs::path& f, const std::string& why) { walked.push_back("error " + f.string() + " " + why); });
+        std::vector<std::string> listed;
+        pipeline::listFolder(
+            given, [&](std::string_view f) { listed.push_back("file " + std::string(f)); },
+            [&](std::string_view f, const std::string& why) {
+                listed.push_back("error " + std::string(f) + " " + why);
+            });
+        SCOPED_TRACE(given);
+        EXPECT_EQ(listed, walked);
+        EXPECT_FALSE(walked.empty());
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "extract/convModule.h"
 #include "extract/encodingVerdict.h"
 #include "extract/pipeline.h"
+#include "support/core_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <tuple>
 #include <vector>
 
 namespace pipeline = quillon::pipeline;
@@ -282,7 +285,8 @@ TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
         std::atomic<bool>* m_stop;
         std::size_t m_stopAfter;
     };
-    const std::string path = ::testing::TempDir() + "quillon_halves.txt";
+    const quillon::testing::TempFolder tmp; // of its own: other test runs may run at the same time
+    const std::string path = (tmp.path() / "halves.txt").string();
     std::mt19937 rng(4242);
     const std::vector<std::string> clean = {"user@example.com",
                                             " ",
@@ -350,35 +354,64 @@ TEST(SearchRun, FileReadInHalvesGivesWhatOneReaderGives) {
             EXPECT_TRUE(std::equal(stopped.addresses.begin(), stopped.addresses.end(), one.addresses.begin()));
         }
     }
-    std::remove(path.c_str());
 }
 
 // The files of a folder read many at a submission give what reading them one
 // by one gives: every event in the same order, each file's report the same,
 // whatever its size (empty, a slot's size or more), its encoding or its kind
-// (a mail archive, a link, a file in a subfolder, a name that is not there).
+// (a mail archive, a link, a file in a subfolder, a FIFO, a name that is not
+// there, small clean UTF-8 files handed on whole), also when STOP comes in
+// the middle.
 TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
     class Record : public pipeline::SearchSink {
     public:
+        Record(std::atomic<bool>& stop, std::size_t stopAfter) : m_stop(stop), m_stopAfter(stopAfter) {}
         void sourceStarted(std::size_t i, std::size_t total, const std::string& path) override {
             events.push_back("start " + std::to_string(i) + "/" + std::to_string(total) + " " + path);
         }
         void partStarted(std::size_t, const std::string& label) override { events.push_back("part " + label); }
         void addressFound(std::string_view a, std::size_t i) override {
             events.push_back(std::to_string(i) + " " + std::string(a));
+            if (++m_found == m_stopAfter) {
+                m_stop = true;
+            }
+        }
+        void progress(std::int64_t maximum, std::int64_t value, std::uint64_t bytes) override {
+            events.push_back("progress " + std::to_string(maximum) + " " + std::to_string(value) + " " +
+                             std::to_string(bytes));
         }
         void sourceFinished(const pipeline::SourceReport& r) override {
             events.push_back("end " + r.path + " " + std::to_string(static_cast<int>(r.error)) + " " +
                              std::to_string(r.bytes) + " " + std::to_string(static_cast<int>(r.used)) + " " +
                              std::to_string(static_cast<int>(r.verdict.kind)) + " " +
                              std::to_string(static_cast<int>(r.verdict.likely)) + " " + std::to_string(r.invalid) +
-                             " " + std::to_string(r.addresses) + " " + r.sample);
+                             " " + std::to_string(r.addresses) + " " + std::to_string(r.finished) + " " + r.sample);
         }
         std::vector<std::string> events;
+
+    private:
+        std::atomic<bool>& m_stop;
+        std::size_t m_stopAfter;
+        std::size_t m_found = 0;
+    };
+    // Text of the pieces that are valid UTF-8 and hold no escape or shift byte.
+    const auto cleanText = [](std::mt19937& rng, std::size_t count) {
+        std::string s;
+        while (count > 0) {
+            const std::string& p = pieces()[rng() % pieces().size()];
+            const bool ascii = std::all_of(p.begin(), p.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80 && c != '\x1B' && c != '\x0E' && c != '\x0F';
+            });
+            if (ascii || p == "\xE3\x81\x82" || p == "\xE6\x97\xA5" || p == "\xF0\x9F\x98\x80") {
+                s += p;
+                --count;
+            }
+        }
+        return s;
     };
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(::testing::TempDir()) / "quillon_batches";
-    fs::remove_all(dir);
+    const quillon::testing::TempFolder tmp;
+    const fs::path dir = tmp.path() / "batches";
     fs::create_directories(dir / "sub");
     std::mt19937 rng(31);
     const auto write = [](const fs::path& path, const std::string& text) {
@@ -387,6 +420,15 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
     for (int i = 0; i < 150; ++i) {
         write(dir / ("f" + std::to_string(i)), randomText(rng, rng() % 40));
     }
+    for (int i = 0; i < 300; ++i) {
+        // Now and then one larger than a batch's slot.
+        std::string text = cleanText(rng, rng() % 30);
+        for (int line = 0; i % 50 == 0 && line < 3000; ++line) {
+            text += "line " + std::to_string(line) + " of l" + std::to_string(i) + "@example.com\n";
+        }
+        write(dir / ("c" + std::to_string(i)), text);
+    }
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     write(dir / "empty", "");
     write(dir / "slot", std::string((std::size_t{64} << 10) - 16, 'x') + " user@example.com");
     write(dir / "large", std::string(std::size_t{200} << 10, ' ') + "large@example.com\n");
@@ -407,16 +449,67 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
             const std::vector<pipeline::Source> sources = {pipeline::Source::file(dir.string()),
                                                            pipeline::Source::file((dir / "missing").string()),
                                                            pipeline::Source::file((dir / "sub").string())};
-            Record batched;
-            Record plain;
-            pipeline::runSearch(sources, options, batched);
-            pipeline::runSearch(sources, oneByOne, plain);
-            SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize);
-            EXPECT_EQ(batched.events, plain.events);
-            EXPECT_GT(batched.events.size(), 2 * 240u);
+            for (const std::size_t stopAfter : {std::size_t{0}, std::size_t{1} + rng() % 400}) {
+                std::atomic<bool> stopBatched{false};
+                std::atomic<bool> stopPlain{false};
+                options.stop = &stopBatched;
+                oneByOne.stop = &stopPlain;
+                Record batched(stopBatched, stopAfter);
+                Record plain(stopPlain, stopAfter);
+                const pipeline::SearchReport a = pipeline::runSearch(sources, options, batched);
+                const pipeline::SearchReport b = pipeline::runSearch(sources, oneByOne, plain);
+                SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize
+                                                  << ", stop after " << stopAfter);
+                EXPECT_EQ(batched.events, plain.events);
+                EXPECT_EQ(a.stopped, stopAfter != 0);
+                EXPECT_EQ(std::tie(a.sources, a.read, a.failed, a.addresses, a.stopped),
+                          std::tie(b.sources, b.read, b.failed, b.addresses, b.stopped));
+                EXPECT_GT(batched.events.size(), stopAfter == 0 ? 4 * 540u : stopAfter);
+            }
         }
     }
-    fs::remove_all(dir);
+}
+
+// A file of a folder replaced by a FIFO after the listing, before it is read
+// in its batch, does not hold the search up waiting for a writer: it is
+// named as not a regular file, as when it is opened on its own.
+TEST(SearchRun, FileReplacedByAFifoAfterTheListingIsNotWaitedFor) {
+    namespace fs = std::filesystem;
+    const quillon::testing::TempFolder tmp;
+    const fs::path dir = tmp.path() / "fifo_swap";
+    fs::create_directories(dir);
+    const std::string body = std::string(1000, 'x') + " ab@example.jp\n";
+    for (int i = 0; i < 3000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%04d", i);
+        std::ofstream(dir / name, std::ios::binary) << body;
+    }
+    const fs::path last = dir / "f2999";
+    // The reader is a few batches ahead of the first file's start, far from the last.
+    class Swap : public pipeline::SearchSink {
+    public:
+        explicit Swap(fs::path path) : m_path(std::move(path)) {}
+        void sourceStarted(std::size_t i, std::size_t, const std::string&) override {
+            if (i == 0) {
+                fs::remove(m_path);
+                ::mkfifo(m_path.c_str(), 0600);
+            }
+        }
+        void addressFound(std::string_view, std::size_t) override {}
+        void sourceFinished(const pipeline::SourceReport& r) override { reports.push_back(r); }
+        std::vector<pipeline::SourceReport> reports;
+
+    private:
+        fs::path m_path;
+    } sink(last);
+    pipeline::SearchOptions options;
+    options.encoding = Encoding::UTF8;
+    const pipeline::SearchReport total = pipeline::runSearch({pipeline::Source::file(dir.string())}, options, sink);
+    ASSERT_EQ(sink.reports.size(), 3000u);
+    EXPECT_EQ(sink.reports.back().path, last.string());
+    EXPECT_EQ(sink.reports.back().error, pipeline::ReadError::NotRegular);
+    EXPECT_EQ(total.read, 2999u);
+    EXPECT_EQ(total.addresses, 2999u);
 }
 
 } // namespace

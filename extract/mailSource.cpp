@@ -933,7 +933,9 @@ public:
 
     bool run(std::string_view head) {
         auto window = newWindow(std::max(m_windowSize, head.size()), 0);
-        std::memcpy(window->data.get(), head.data(), head.size());
+        if (!head.empty()) { // an empty view may point nowhere
+            std::memcpy(window->data.get(), head.data(), head.size());
+        }
         window->size = head.size();
         fill(*window);
         m_mbox = isFromLine(lineAt(window->view(), 0));

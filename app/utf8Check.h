@@ -10,12 +10,16 @@ namespace quillon::utf8Check {
 // prefix (at least 1), the bytes one U+FFFD stands for.
 std::size_t sequence(const unsigned char* p, std::size_t left, std::size_t& bad);
 
-// The ways the check can run. Avx2 is taken only where the processor has it;
-// both give the same answers on every input.
-enum class Path { Scalar, Avx2 };
+// The ways the check can run. A vector path is taken only where the
+// processor has it (otherwise the call runs the portable one); all give the
+// same answers on every input.
+enum class Path { Scalar, Avx2, Avx512 };
 
 // Whether this processor can run the Avx2 path.
 bool avx2Available();
+
+// Whether this processor can run the Avx512 path (AVX-512 F and BW).
+bool avx512Available();
 
 // The fastest path this processor has.
 Path bestPath();

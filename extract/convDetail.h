@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iconv.h>
 #include <string>
 #include <string_view>
@@ -29,25 +30,40 @@ using namespace textCodec;
 constexpr const char* kIso2022Jp3 = "ISO-2022-JP-3";
 constexpr const char* kIso2022Jp2 = "ISO-2022-JP-2";
 
+// The characters of one and two bytes of a legacy encoding, as glibc's
+// converter reads them. The tables of CP932 and EUC-JP-MS are built when the
+// program is built (extract/gen/convTableGen.cpp runs buildTable and writes
+// them out as constants), so no run pays for building them.
 struct DecodeTable {
     // The UTF-8 bytes in the low three bytes, their count in the top byte; 0
     // where the table does not hold the sequence.
     std::array<std::uint32_t, 256> single{};
-    std::vector<std::uint32_t> pair; // index first << 8 | second, first byte 0x80 or above
-    bool asciiSame = false;          // 0x00 to 0x7F read as themselves
+    // Index (first - 0x80) << 8 | second: pairs whose first byte is 0x80 or above.
+    std::array<std::uint32_t, 128 * 256> pair{};
+    bool asciiSame = false; // 0x00 to 0x7F read as themselves
+
+    std::uint32_t pairAt(unsigned first, unsigned second) const { return pair[(first - 0x80u) << 8 | second]; }
 };
 
-// One character from the table, written as three bytes whatever its length
-// (the caller leaves room for that); returns the next write position.
+// One character from the table, written as four bytes whatever its length
+// (its bytes, then the length byte, which the next character overwrites; the
+// caller leaves room for that); returns the next write position.
 inline char* putEntry(char* dst, std::uint32_t e) {
-    dst[0] = static_cast<char>(e & 0xFF);
-    dst[1] = static_cast<char>((e >> 8) & 0xFF);
-    dst[2] = static_cast<char>((e >> 16) & 0xFF);
+    std::memcpy(dst, &e, 4);
     return dst + (e >> 24);
 }
 
 const DecodeTable& cp932Table();
 const DecodeTable& eucJpTable();
+
+// The tables as the program was built with them (generated).
+extern const DecodeTable kCp932Table;
+extern const DecodeTable kEucJpTable;
+
+// Builds the table of `from` by running glibc's converter over every
+// candidate sequence; a table that holds nothing when the converter is
+// missing or answers unexpectedly.
+DecodeTable buildTable(const char* from, SkipRule rule);
 
 // Decodes `in` with the table, handing what it does not hold to `cd`.
 void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::string_view in, std::string& out,

@@ -26,117 +26,21 @@ namespace detail {
 // ---- Table decoding of Shift_JIS and EUC-JP ----
 
 // glibc's converters pay a call and a table search for each character. For the
-// characters of one and two bytes a table, built once by running the same
-// converter over every candidate, gives the same bytes without those costs.
+// characters of one and two bytes a table, built with the program by running
+// the same converter over every candidate (extract/convTableBuild.cpp), gives
+// the same bytes without those costs.
 // Whatever the table does not hold (invalid bytes, cut-off characters, the
 // three-byte characters of EUC-JP) goes to the converter, from that byte to
 // the next line end: in either encoding a line end is never part of a
 // character or of an invalid sequence (see invalidLength), so the converter
 // reads the same characters there as in one run over the whole text.
 
-// One UTF-8 character of at most three bytes, packed; 0 for anything else
-// (nothing, U+FFFD, more than one character).
-std::uint32_t packOne(std::string_view utf8) {
-    if (utf8.empty() || utf8.size() > 3 || utf8 == kReplacement) {
-        return 0;
-    }
-    std::size_t bad = 0;
-    if (utf8Check::sequence(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), bad) != utf8.size()) {
-        return 0;
-    }
-    std::uint32_t e = static_cast<std::uint32_t>(utf8.size()) << 24;
-    for (std::size_t k = 0; k < utf8.size(); ++k) {
-        e |= static_cast<std::uint32_t>(static_cast<unsigned char>(utf8[k])) << (8 * k);
-    }
-    return e;
-}
-
-DecodeTable buildTable(const char* from, SkipRule rule) {
-    DecodeTable t;
-    t.pair.assign(65536, 0);
-    Iconv cd("UTF-8", from);
-    if (!cd.ok()) {
-        return t;
-    }
-    // Every candidate on a line of its own: each single byte, each single
-    // byte of 0x80 and above followed by "A" (to see that it is read alone
-    // whatever follows), and each pair whose first byte is 0x80 or above.
-    std::string in;
-    in.reserve(256 * 4 + 128 * 255 * 3);
-    for (int b = 0; b < 256; ++b) {
-        if (b != '\n') {
-            in += static_cast<char>(b);
-            in += '\n';
-        }
-    }
-    for (int b = 0x80; b < 256; ++b) {
-        in += static_cast<char>(b);
-        in += "A\n";
-    }
-    for (int b0 = 0x80; b0 < 256; ++b0) {
-        for (int b1 = 0; b1 < 256; ++b1) {
-            if (b1 != '\n') {
-                in += static_cast<char>(b0);
-                in += static_cast<char>(b1);
-                in += '\n';
-            }
-        }
-    }
-    std::string out;
-    std::size_t invalid = 0;
-    convertAll(cd.get(), rule, in, 4, out, invalid);
-    std::vector<std::string_view> lines;
-    lines.reserve(128 * 256 + 512);
-    std::string_view rest = out;
-    for (std::size_t nl = rest.find('\n'); nl != std::string_view::npos; nl = rest.find('\n')) {
-        lines.push_back(rest.substr(0, nl));
-        rest.remove_prefix(nl + 1);
-    }
-    if (!rest.empty() || lines.size() != 255 + 128 + 128 * 255) {
-        return t; // the lines do not answer the candidates one to one: use no table
-    }
-    std::size_t k = 0;
-    std::array<std::uint32_t, 256> single{};
-    for (int b = 0; b < 256; ++b) {
-        if (b != '\n') {
-            single[static_cast<std::size_t>(b)] = packOne(lines[k++]);
-        }
-    }
-    single['\n'] = 0;
-    for (int b = 0x80; b < 256; ++b) {
-        const std::string_view seen = lines[k++];
-        const auto ub = static_cast<std::size_t>(b);
-        // Read alone only if it also is in front of a letter.
-        if (single[ub] != 0 && (seen.size() != (single[ub] >> 24) + 1 || seen.back() != 'A')) {
-            single[ub] = 0;
-        }
-    }
-    for (int b0 = 0x80; b0 < 256; ++b0) {
-        for (int b1 = 0; b1 < 256; ++b1) {
-            if (b1 != '\n') {
-                t.pair[static_cast<std::size_t>(b0 << 8 | b1)] = packOne(lines[k++]);
-            }
-        }
-    }
-    bool asciiSame = true;
-    for (int b = 0; b < 0x80; ++b) {
-        if (b != '\n' && single[static_cast<std::size_t>(b)] != ((1u << 24) | static_cast<std::uint32_t>(b))) {
-            asciiSame = false;
-        }
-    }
-    t.single = single;
-    t.asciiSame = asciiSame;
-    return t;
-}
-
 const DecodeTable& cp932Table() {
-    static const DecodeTable table = buildTable(kCp932, SkipRule::Cp932);
-    return table;
+    return kCp932Table;
 }
 
 const DecodeTable& eucJpTable() {
-    static const DecodeTable table = buildTable(kEucJp, SkipRule::EucJp);
-    return table;
+    return kEucJpTable;
 }
 
 // Decodes `in` with the table, handing what it does not hold to `cd` up to the
@@ -176,7 +80,7 @@ void decodeWithTable(const DecodeTable& t, iconv_t cd, SkipRule rule, std::strin
             std::uint32_t e = 0;
             std::size_t len = 1;
             if (b >= 0x80 && i + 1 < n) {
-                e = t.pair[static_cast<std::size_t>(b) << 8 | p[i + 1]];
+                e = t.pairAt(b, p[i + 1]);
                 len = 2;
             }
             if (e == 0) {
@@ -350,11 +254,10 @@ bool readsAsOneCharacter(Encoding enc, std::string_view bytes) {
     if (bytes.size() == 1) {
         return t.single[static_cast<unsigned char>(bytes[0])] != 0;
     }
-    if (bytes.size() != 2 || static_cast<unsigned char>(bytes[0]) < 0x80 || t.pair.empty()) {
+    if (bytes.size() != 2 || static_cast<unsigned char>(bytes[0]) < 0x80) {
         return false;
     }
-    return t.pair[static_cast<std::size_t>(static_cast<unsigned char>(bytes[0]) << 8 |
-                                           static_cast<unsigned char>(bytes[1]))] != 0;
+    return t.pairAt(static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])) != 0;
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -202,35 +204,44 @@ private:
     // where the run ends.
     std::size_t jis0208Run(const unsigned char* p, std::size_t i, std::size_t n) {
         const JisTable& t = jisTable();
-        std::size_t end = i;
-        while (end + 1 < n && end - i < kPendingLimit && isJisByte(p[end]) && isJisByte(p[end + 1])) {
-            end += 2;
-        }
+        // The run ends at the first byte that does not begin a pair of JIS
+        // bytes, or after kPendingLimit bytes.
+        const std::size_t most = i + std::min(kPendingLimit, (n - i) & ~std::size_t{1});
         constexpr std::size_t kPairs = 4096;
         char buffer[kPairs * 3 + 4];
         std::size_t k = i;
-        while (k < end) {
+        while (true) {
             if (!m_pending.empty()) {
                 flush();
             }
-            // The held pairs, a buffer at a time.
-            const std::size_t stop = std::min(end, k + 2 * kPairs);
+            // The held pairs, a buffer at a time. Each entry is stored as four
+            // bytes, its length byte last, which the next entry overwrites.
+            const std::size_t stop = std::min(most, k + 2 * kPairs);
             char* dst = buffer;
+            bool ended = false;
+            std::uint32_t e = 0;
             while (k < stop) {
-                const std::uint32_t e = t[(p[k] - 0x21u) * 94u + (p[k + 1] - 0x21u)];
+                if (!isJisByte(p[k]) || !isJisByte(p[k + 1])) {
+                    ended = true;
+                    break;
+                }
+                e = t[(p[k] - 0x21u) * 94u + (p[k + 1] - 0x21u)];
                 if (e == 0) {
                     break;
                 }
-                dst = putEntry(dst, e);
+                std::memcpy(dst, &e, 4);
+                dst += e >> 24;
                 k += 2;
             }
             m_out->append(buffer, static_cast<std::size_t>(dst - buffer));
+            if (ended || k >= most) {
+                return k;
+            }
             if (k < stop) {
                 jis0208(p[k], p[k + 1]);
                 k += 2;
             }
         }
-        return end;
     }
 
     // The entries of the Shift_JIS table for the 94 x 94 row and cell pairs
@@ -244,7 +255,7 @@ private:
             for (unsigned j1 = 0x21; j1 <= 0x7E; ++j1) {
                 for (unsigned j2 = 0x21; j2 <= 0x7E; ++j2) {
                     const auto [s1, s2] = toSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2));
-                    t[(j1 - 0x21) * 94 + (j2 - 0x21)] = sjis.pair[s1 << 8 | s2];
+                    t[(j1 - 0x21) * 94 + (j2 - 0x21)] = sjis.pairAt(s1, s2);
                 }
             }
             return t;

@@ -1,9 +1,11 @@
 #include "extract/mailSource.h"
 
+#include "app/utf8Check.h"
+
 #include "extract/convModule.h"
 #include "extract/encodingVerdict.h"
 
-#include <gmime/gmime.h>
+#include "extract/gmimeLoader.h"
 #include <iconv.h>
 
 #include <algorithm>
@@ -745,8 +747,7 @@ __attribute__((target("avx2"))) std::size_t findFromAvx2(std::string_view bytes,
 }
 
 bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2") != 0;
-    return has;
+    return utf8Check::avx2Available(); // asked once, and only when needed
 }
 #endif
 
@@ -932,7 +933,9 @@ public:
 
     bool run(std::string_view head) {
         auto window = newWindow(std::max(m_windowSize, head.size()), 0);
-        std::memcpy(window->data.get(), head.data(), head.size());
+        if (!head.empty()) { // an empty view may point nowhere
+            std::memcpy(window->data.get(), head.data(), head.size());
+        }
         window->size = head.size();
         fill(*window);
         m_mbox = isFromLine(lineAt(window->view(), 0));

@@ -377,32 +377,35 @@ constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
 
 // ---- A large UTF-8 file read by both threads ------------------------------------
 
-// What one half of a file gave: its addresses, one after another, and where
+// What one part of a file gave: its addresses, one after another, and where
 // each of its pieces ended.
-struct HalfScan {
+struct PartScan {
     std::string addresses;
     std::vector<std::uint32_t> lengths;
     struct PieceEnd {
         std::uint64_t end = 0;     // raw bytes of the source through this piece
-        std::size_t addresses = 0; // addresses of the half through this piece
+        std::size_t addresses = 0; // addresses of the part through this piece
     };
     std::vector<PieceEnd> pieces;
-    bool high = false; // a byte 0x80 or above was seen
-    bool ok = false;   // the half was read, checked and scanned to its end
+    std::string sample; // the first part's: the guess sample
+    bool high = false;  // a byte 0x80 or above was seen
+    bool ok = false;    // the part was read, checked and scanned to its end
 };
 
-// The addresses one half may hold; more and the file goes the ordinary way.
-constexpr std::size_t kHalfAddressBytes = std::size_t{64} << 20;
+// The address bytes all parts of one file may hold; more and the file goes
+// the ordinary way.
+constexpr std::size_t kSplitAddressBytes = std::size_t{128} << 20;
 
 // Reads [from, to) of `fd` in pieces cut as the ordinary road cuts them,
 // checks that each is valid UTF-8 without an escape byte (and, when the
 // encoding is being guessed, without a shift byte) and scans it, into `out`.
 // False (out.ok unset) at the first piece that does not qualify, when STOP or
-// `cancel` comes, when the file is shorter than `to`, or, for the last half
-// (`to` the size), longer.
-bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::size_t pieceSize,
-              const std::atomic<bool>* stop, const std::atomic<bool>& cancel, Bytes& buffer, HalfScan& out,
-              std::string* sample) {
+// `cancel` comes, when the parts' addresses outgrow `addressBytes`' bound,
+// when the file is shorter than `to`, or, for the last part (`to` the size),
+// longer.
+bool scanPart(int fd, std::uint64_t from, std::uint64_t to, std::uint64_t size, bool guessing, std::size_t pieceSize,
+              const std::atomic<bool>* stop, const std::atomic<bool>& cancel, std::atomic<std::size_t>& addressBytes,
+              Bytes& buffer, PartScan& out) {
     JobContext ctx;
     ctx.stop = stop;
     buffer.ensure(pieceSize);
@@ -429,20 +432,20 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
                 got += static_cast<std::size_t>(n);
             }
             const std::string_view held(buffer.data.get(), got);
-            if (sample != nullptr && at == 0) {
-                *sample = convModule::guessSample(held);
+            if (at == 0) {
+                out.sample = convModule::guessSample(held);
                 // A piece shorter than the sample: the sample is read on its own.
-                while (sample->size() < convModule::kGuessSampleSize) {
+                while (out.sample.size() < convModule::kGuessSampleSize) {
                     char more[convModule::kGuessSampleSize];
-                    const std::size_t left = convModule::kGuessSampleSize - sample->size();
-                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(sample->size()));
+                    const std::size_t left = convModule::kGuessSampleSize - out.sample.size();
+                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(out.sample.size()));
                     if (n < 0 && errno == EINTR) {
                         continue;
                     }
                     if (n <= 0) {
                         break;
                     }
-                    sample->append(more, static_cast<std::size_t>(n));
+                    out.sample.append(more, static_cast<std::size_t>(n));
                 }
             }
             const std::size_t cut = at + got == to ? got : pieceCut(held);
@@ -459,11 +462,26 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
                 return false;
             }
             out.high = out.high || seen.hasHigh;
-            if (!decodeAndScan(piece, seen.hasAmpersand, collect, ctx) || out.addresses.size() > kHalfAddressBytes) {
+            const std::size_t before = out.addresses.size();
+            if (!decodeAndScan(piece, seen.hasAmpersand, collect, ctx) ||
+                addressBytes.fetch_add(out.addresses.size() - before, std::memory_order_relaxed) +
+                        (out.addresses.size() - before) >
+                    kSplitAddressBytes) {
                 return false;
             }
             at += cut;
             out.pieces.push_back({at, out.lengths.size()});
+        }
+        if (to == size) {
+            // The file must end where it did when it was opened.
+            char more = 0;
+            ssize_t n = 0;
+            do {
+                n = ::pread(fd, &more, 1, static_cast<off_t>(size));
+            } while (n < 0 && errno == EINTR);
+            if (n != 0) {
+                return false;
+            }
         }
     } catch (...) {
         return false; // the ordinary road meets it again and reports it
@@ -473,9 +491,11 @@ bool scanHalf(int fd, std::uint64_t from, std::uint64_t to, bool guessing, std::
 }
 
 // Where the reader and the scan meet over the one large file they read
-// together: the reader scans the second half while the scan, told by a
-// piece marked `split`, scans the first; the file goes the ordinary way
-// unless both halves qualify.
+// together. The file is cut into parts at line ends (or, in a long line, at a
+// space or control byte, as pieces are cut); both threads take the next part
+// not yet taken until none is left, so a thread that starts late, or is kept
+// waiting by the system, simply takes fewer. The reader then waits for the
+// scan's word; the file goes the ordinary way unless every part qualified.
 struct SplitChannel {
     std::mutex mutex;
     std::condition_variable changed;
@@ -483,13 +503,16 @@ struct SplitChannel {
     // The current file, set before its marked piece is handed over.
     int fd = -1;
     std::uint64_t size = 0;
-    std::uint64_t mid = 0;
     bool guessing = false;
-    std::atomic<bool> cancel{false}; // a half failed: the other stops early
-    bool secondDone = false;
-    HalfScan second;
-    bool firstDone = false;
-    bool bothOk = false;
+    std::vector<std::uint64_t> cuts; // part k is [cuts[k], cuts[k + 1])
+    std::vector<PartScan> parts;
+    std::vector<char> done; // part k scanned and qualified (under the mutex)
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> addressBytes{0};
+    std::atomic<bool> cancel{false}; // a part failed: the other thread stops early
+    bool readerDone = false;
+    bool scanDone = false;
+    bool allOk = false;
 
     void end() {
         {
@@ -498,6 +521,27 @@ struct SplitChannel {
         }
         cancel = true;
         changed.notify_all();
+    }
+
+    // Scans parts until none is left or one fails; `buffer` holds each piece.
+    // `afterPart` is called after each part this thread scanned.
+    template <class AfterPart>
+    void scanParts(std::size_t pieceSize, const std::atomic<bool>* stop, Bytes& buffer, AfterPart&& afterPart) {
+        const std::size_t count = parts.size();
+        for (std::size_t k = next.fetch_add(1); k < count; k = next.fetch_add(1)) {
+            if (!scanPart(fd, cuts[k], cuts[k + 1], size, guessing, pieceSize, stop, cancel, addressBytes, buffer,
+                          parts[k])) {
+                cancel = true;
+                changed.notify_all();
+                return;
+            }
+            {
+                const std::lock_guard lock(mutex);
+                done[k] = 1;
+            }
+            changed.notify_all();
+            afterPart();
+        }
     }
 };
 
@@ -942,65 +986,69 @@ private:
     }
 
     // Reads a large file with the scan: hands over a piece marked `split`,
-    // scans the second half while the scan takes the first, and waits for
-    // its word. `handled` when both halves qualified (the scan hands their
-    // addresses on); otherwise the file is still to be read the ordinary way.
-    // False when the scan has ended.
+    // scans parts of the file with the scan, and waits for its word.
+    // `handled` when every part qualified (the scan hands their addresses
+    // on); otherwise the file is still to be read the ordinary way. False
+    // when the scan has ended.
     bool readHalves(std::size_t index, int fd, std::uint64_t size, bool guessing, bool& handled) {
         const std::size_t pieceSize = std::max<std::size_t>(m_options.pieceSize, 16);
-        // The second half begins after the last cut of the piece before the middle.
-        const std::uint64_t half = size / 2;
-        const auto window = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, half));
         Bytes buffer = m_pool.takeBytes();
         // A mail source is read the ordinary way, which decodes its messages;
         // it is told by the bytes the ordinary road first holds.
         const std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
         buffer.ensure(room);
+        const auto readAt = [&](std::uint64_t from, std::size_t want) {
+            std::size_t got = 0;
+            while (got < want) {
+                const ssize_t n = ::pread(fd, buffer.data.get() + got, want - got, static_cast<off_t>(from + got));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    break;
+                }
+                got += static_cast<std::size_t>(n);
+            }
+            return got;
+        };
         const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(room, size));
-        std::size_t got = 0;
-        while (got < head) {
-            const ssize_t n = ::pread(fd, buffer.data.get() + got, head - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
+        const std::size_t got = readAt(0, head);
         const std::string_view start(buffer.data.get(), got);
         if (got < head || (mailSource::looksLikeMail(start) && (size < kLargestMessage || mailSource::isMbox(start)))) {
             m_pool.give(std::move(buffer));
             return true;
         }
-        got = 0;
-        while (got < window) {
-            const ssize_t n =
-                ::pread(fd, buffer.data.get() + got, window - got, static_cast<off_t>(half - window + got));
-            if (n < 0 && errno == EINTR) {
-                continue;
+        // Parts of many pieces, enough of them that neither thread waits long
+        // for the other; each begins after the last cut in the bytes before
+        // its nominal start (a window of a piece at most: text has line ends
+        // far more often).
+        const std::uint64_t partSize = std::max<std::uint64_t>(std::uint64_t{8} * pieceSize, size / 256);
+        const std::size_t window = std::min<std::size_t>(pieceSize, std::size_t{16} << 10);
+        std::vector<std::uint64_t> cuts{0};
+        for (std::uint64_t nominal = partSize; nominal + partSize / 2 < size; nominal += partSize) {
+            const std::size_t seen = readAt(nominal - window, window);
+            const std::size_t cut = seen == window ? pieceCut(std::string_view(buffer.data.get(), window)) : 0;
+            if (cut == 0) {
+                m_pool.give(std::move(buffer));
+                return true;
             }
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
+            cuts.push_back(nominal - window + cut);
         }
-        const std::size_t cut = got == window ? pieceCut(std::string_view(buffer.data.get(), window)) : 0;
-        if (cut == 0) {
-            m_pool.give(std::move(buffer));
-            return true;
-        }
-        const std::uint64_t mid = half - window + cut;
+        cuts.push_back(size);
         {
             const std::lock_guard lock(m_split.mutex);
             m_split.fd = fd;
             m_split.size = size;
-            m_split.mid = mid;
             m_split.guessing = guessing;
+            m_split.parts.assign(cuts.size() - 1, PartScan());
+            m_split.done.assign(cuts.size() - 1, 0);
+            m_split.cuts = std::move(cuts);
+            m_split.next = 0;
+            m_split.addressBytes = 0;
             m_split.cancel = false;
-            m_split.secondDone = false;
-            m_split.firstDone = false;
-            m_split.bothOk = false;
+            m_split.readerDone = false;
+            m_split.scanDone = false;
+            m_split.allOk = false;
         }
         Piece marker;
         marker.item = index;
@@ -1009,29 +1057,16 @@ private:
             m_pool.give(std::move(buffer));
             return false;
         }
-        HalfScan second;
-        if (scanHalf(fd, mid, size, guessing, pieceSize, m_options.stop, m_split.cancel, buffer, second, nullptr)) {
-            // The file must end where it did when it was opened.
-            char more = 0;
-            ssize_t n = 0;
-            do {
-                n = ::pread(fd, &more, 1, static_cast<off_t>(size));
-            } while (n < 0 && errno == EINTR);
-            second.ok = n == 0;
-        }
+        m_split.scanParts(pieceSize, m_options.stop, buffer, [] {});
         m_pool.give(std::move(buffer));
         std::unique_lock lock(m_split.mutex);
-        if (!second.ok) {
-            m_split.cancel = true;
-        }
-        m_split.second = std::move(second);
-        m_split.secondDone = true;
+        m_split.readerDone = true;
         m_split.changed.notify_all();
-        m_split.changed.wait(lock, [this] { return m_split.firstDone || m_split.quit; });
+        m_split.changed.wait(lock, [this] { return m_split.scanDone || m_split.quit; });
         if (m_split.quit) {
             return false;
         }
-        handled = m_split.bothOk;
+        handled = m_split.allOk;
         return true;
     }
 
@@ -1615,73 +1650,131 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         }
         sink.sourceFinished(report);
     };
-    // Scans the first half of a large file while the reader scans the
-    // second; when both qualify, hands on the addresses of both, piece by
-    // piece, as the ordinary road would. False when the file goes the
+    // A file whose first parts were handed on before the ordinary road took
+    // it over after all: the ordinary road reads it from its start, and what
+    // was handed on already is left out.
+    struct Resume {
+        bool active = false;
+        std::size_t item = 0;
+        std::size_t addresses = 0;    // addresses still to leave out
+        std::uint64_t progressed = 0; // raw bytes whose progress was told
+    } resume;
+
+    // Scans parts of a large file with the reader; when every part
+    // qualifies, hands on the addresses of all, piece by piece, as the
+    // ordinary road would. Read as UTF-8 (not guessed), the parts are handed
+    // on as soon as they and all before them are scanned: should a later
+    // part not qualify, the ordinary road gives the same addresses for them
+    // (valid UTF-8 reads the same in a piece that holds invalid bytes after a
+    // line end or space), and leaves them out. False when the file goes the
     // ordinary way after all (its pieces follow).
     const std::size_t pieceSize = std::max<std::size_t>(options.pieceSize, 16);
     const auto scanHalves = [&](std::size_t item) {
-        // The reader may set up its next file once it has our word.
         const std::uint64_t size = split.size;
-        const std::uint64_t mid = split.mid;
-        HalfScan first;
-        std::string sample;
-        Bytes buffer = pool.takeBytes();
-        scanHalf(split.fd, 0, mid, split.guessing, pieceSize, options.stop, split.cancel, buffer, first, &sample);
-        pool.give(std::move(buffer));
-        HalfScan second;
-        {
-            std::unique_lock lock(split.mutex);
-            if (!first.ok) {
-                split.cancel = true;
-            }
-            split.changed.wait(lock, [&] { return split.secondDone; });
-            second = std::move(split.second);
-            split.bothOk = first.ok && second.ok;
-            split.firstDone = true;
-        }
-        split.changed.notify_all();
-        if (!first.ok || !second.ok) {
-            return false;
-        }
-        SourceReport report;
-        report.used = Encoding::UTF8;
-        if (options.samples) {
-            report.sample = std::move(sample);
-        }
-        encodingVerdict::Evidence evidence;
-        evidence.feedValidUtf8(static_cast<std::size_t>(mid), first.high);
-        evidence.feedValidUtf8(static_cast<std::size_t>(size - mid), second.high);
-        report.verdict = evidence.verdict();
-        report.bytes = size;
-
-        current = SourceReport();
-        sink.sourceStarted(item, items.size(), shownPath(item));
+        const std::size_t count = split.parts.size();
+        const bool early = !split.guessing;
         const double div = divFor(size);
         const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
+        std::size_t emitted = 0; // parts handed on
+        std::size_t handed = 0;  // their addresses
+        std::uint64_t progressed = 0;
         bool whole = true;
-        for (const HalfScan* half : {&first, &second}) {
+        // Hands on one scanned part; false when STOP came.
+        const auto emit = [&](const PartScan& part) {
+            if (emitted == 0) {
+                current = SourceReport();
+                sink.sourceStarted(item, items.size(), shownPath(item));
+            }
             std::size_t next = 0;
             std::size_t at = 0;
-            for (const HalfScan::PieceEnd& end : half->pieces) {
+            for (const PartScan::PieceEnd& end : part.pieces) {
                 for (; next < end.addresses; ++next) {
-                    const std::string_view address(half->addresses.data() + at, half->lengths[next]);
+                    const std::string_view address(part.addresses.data() + at, part.lengths[next]);
                     at += address.size();
                     ++current.addresses;
+                    ++handed;
                     sink.addressFound(address, item);
                 }
                 sink.progress(maximum, static_cast<std::int64_t>(static_cast<double>(end.end) / div), end.end);
+                progressed = end.end;
                 if (ctx.stopRequested()) {
                     total.stopped = true;
                     whole = end.end == size;
-                    break;
+                    return false;
                 }
             }
-            if (total.stopped) {
-                break;
+            ++emitted;
+            return true;
+        };
+        // Hands on the parts scanned so far that follow the ones handed on.
+        const auto emitReady = [&] {
+            while (early && !total.stopped) {
+                const PartScan* part = nullptr;
+                {
+                    const std::lock_guard lock(split.mutex);
+                    if (emitted < count && split.done[emitted] != 0 && !split.cancel) {
+                        part = &split.parts[emitted];
+                    }
+                }
+                // A scanned part is written by no thread any more.
+                if (part == nullptr || !emit(*part)) {
+                    return;
+                }
+            }
+        };
+        {
+            Bytes buffer = pool.takeBytes();
+            split.scanParts(pieceSize, options.stop, buffer, emitReady);
+            pool.give(std::move(buffer));
+        }
+        std::vector<PartScan> parts;
+        {
+            std::unique_lock lock(split.mutex);
+            while (true) {
+                if (early && !total.stopped && !split.cancel && emitted < count && split.done[emitted] != 0) {
+                    lock.unlock();
+                    emitReady();
+                    lock.lock();
+                    continue;
+                }
+                if (split.readerDone) {
+                    break;
+                }
+                split.changed.wait(lock);
+            }
+            split.allOk = !split.cancel &&
+                          std::all_of(split.parts.begin(), split.parts.end(), [](const PartScan& p) { return p.ok; });
+            split.scanDone = true;
+            if (split.allOk) {
+                parts = std::move(split.parts);
             }
         }
-        if (!whole) {
+        split.changed.notify_all();
+        if (parts.empty() && !total.stopped) {
+            if (emitted > 0) {
+                resume = {true, item, handed, progressed};
+            }
+            return false;
+        }
+        SourceReport report;
+        if (!parts.empty()) {
+            report.used = Encoding::UTF8;
+            if (options.samples) {
+                report.sample = std::move(parts.front().sample);
+            }
+            encodingVerdict::Evidence evidence;
+            std::uint64_t partStart = 0;
+            for (const PartScan& part : parts) {
+                evidence.feedValidUtf8(static_cast<std::size_t>(part.pieces.back().end - partStart), part.high);
+                partStart = part.pieces.back().end;
+            }
+            report.verdict = evidence.verdict();
+            report.bytes = size;
+            for (std::size_t k = emitted; k < parts.size() && !total.stopped; ++k) {
+                emit(parts[k]);
+            }
+        }
+        if (!whole || parts.empty()) {
             report = SourceReport();
         }
         finishSource(report, item);
@@ -1702,13 +1795,19 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             struct Found {
                 SourceReport& current;
                 SearchSink& sink;
+                Resume& resume;
                 std::size_t source;
-            } found{current, sink, source};
+            } found{current, sink, resume, source};
             const bool finished = !mayHoldReference && std::memchr(text.data(), '@', text.size()) == nullptr
                                       ? !ctx.stopRequested()
                                       : decodeAndScan(
                                             text, mayHoldReference,
                                             [f = &found](std::string_view address) {
+                                                if (f->resume.active && f->resume.addresses > 0) {
+                                                    // handed on before the ordinary road took over
+                                                    --f->resume.addresses;
+                                                    return;
+                                                }
                                                 ++f->current.addresses;
                                                 f->sink.addressFound(address, f->source);
                                             },
@@ -1720,7 +1819,9 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             skipping = true;
             current.error = ReadError::TooLarge;
         }
-        sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(end) / div), end);
+        if (!resume.active || end > resume.progressed) {
+            sink.progress(maximum, maximum == 0 ? 0 : static_cast<std::int64_t>(static_cast<double>(end) / div), end);
+        }
     };
     // Whole files of a folder: each its own one piece, as readPieces would
     // have handed it on.
@@ -1779,8 +1880,11 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         }
         if (piece->first) {
             skipping = false;
-            current = SourceReport();
-            sink.sourceStarted(piece->item, items.size(), shownPath(piece->item));
+            if (!resume.active || resume.item != piece->item) {
+                resume.active = false;
+                current = SourceReport();
+                sink.sourceStarted(piece->item, items.size(), shownPath(piece->item));
+            }
         }
         if (!piece->part.empty()) {
             sink.partStarted(piece->item, piece->part);
@@ -1796,6 +1900,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             expected = piece->item + 1;
         }
         if (piece->last || total.stopped) {
+            resume.active = false;
             if (!piece->last) {
                 piece->report = SourceReport();
             }

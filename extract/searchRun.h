@@ -117,10 +117,11 @@ struct SearchOptions {
     std::size_t pieceSize = std::size_t{256} << 10; // bytes read at a time
     std::size_t piecesAhead = 4;                    // pieces read and converted ahead of the scan
     // A regular file of at least this many bytes read as UTF-8 (or guessed)
-    // is read by both threads at once, each checking and scanning its half;
-    // the addresses of the second half are held until the first half's are
-    // handed on. A half that is not plain valid UTF-8 (or, guessed, that
-    // holds an escape or shift byte) sends the whole file the ordinary way.
+    // is read by both threads at once: it is cut into parts at line ends,
+    // and each thread checks and scans the next part not yet taken; the
+    // addresses are held until every part is scanned, then handed on in
+    // order. A part that is not plain valid UTF-8 (or, guessed, that holds an
+    // escape or shift byte) sends the whole file the ordinary way.
     std::uint64_t splitAt = std::uint64_t{8} << 20;
     // The files of folders are opened and read many at a time, in one call
     // to the system, where it allows (io_uring); otherwise one by one. A

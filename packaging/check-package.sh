@@ -70,9 +70,10 @@ version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 2 ] || fail "the Description has no long text"
 # Each dependency by name, whatever version constraint shlibdeps put on it.
 depends=",$(field Depends | tr -d ' '),"
-for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libpcre2-8-0 libuchardet0 libgmime-3.0-0 liburing2 \
+has_depend() { [[ $depends == *",$1,"* || $depends == *",$1("* ]]; }
+for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libgmime-3.0-0 \
     fonts-noto-cjk qt6-translations-l10n; do
-    [[ $depends == *",$p,"* || $depends == *",$p("* ]] || fail "Depends lacks $p"
+    has_depend "$p" || fail "Depends lacks $p"
 done
 
 echo "== installed tree"
@@ -97,9 +98,20 @@ grep -q 'xml:lang="ja"' "$metainfo" || fail "the metainfo has no Japanese text"
 # The window says which menu entry it belongs to (Wayland app id): the same name.
 grep -q 'setDesktopFileName(QStringLiteral("org.quillon.Quillon"))' "$root_dir/ui/App.cpp" ||
     fail "ui/App.cpp does not name the desktop file org.quillon.Quillon"
-if ldd "$tree/usr/bin/quillon" | grep 'not found'; then
+if ldd "$tree/usr/bin/quillon" "$tree/usr/bin/quillon-extract" | grep 'not found'; then
     fail "libraries not found"
 fi
+# PCRE2, uchardet and liburing are linked statically when their archives were
+# found; otherwise their packages must be dependencies.
+for lib in libpcre2-8.so:libpcre2-8-0 libuchardet.so:libuchardet0 liburing.so:liburing2; do
+    if ldd "$tree/usr/bin/quillon" "$tree/usr/bin/quillon-extract" | grep -q "${lib%%:*}"; then
+        has_depend "${lib##*:}" || fail "Depends lacks ${lib##*:}"
+    fi
+done
+# GMime is loaded when the first mail is read: the installed program must find it.
+printf 'From: aa@example.org\nTo: bb@example.org\nSubject: x\n\ncc@example.org\n' >"$work/mail.eml"
+[ "$("$tree/usr/bin/quillon-extract" --no-prefs --no-sort "$work/mail.eml" | tr '\r' '\n' | sort | tr '\n' ' ')" = \
+    "aa@example.org bb@example.org cc@example.org " ] || fail "quillon-extract does not read a mail"
 
 echo "== manual pages, completion, copyright, changelog"
 for page in quillon quillon-extract; do

@@ -1,6 +1,7 @@
 // The table decoding of Shift_JIS and EUC-JP (alone and inside ISO-2022-JP)
 // against the glibc converters run character by character, on texts built
 // from valid characters, every kind of broken sequence, and line ends.
+#include "extract/convDetail.h"
 #include "extract/convModule.h"
 
 #include <gtest/gtest.h>
@@ -167,4 +168,26 @@ TEST(ConvTables, LongIso2022JpTextHasNoFault) {
     EXPECT_EQ(fromJis.invalid, 0u);
     EXPECT_EQ(fromSjis.invalid, 0u);
     EXPECT_TRUE(fromJis.text == fromSjis.text);
+}
+
+// The tables compiled into the program are the ones the builder makes from
+// this machine's converters, entry for entry, and hold what the two encodings
+// are known to hold.
+TEST(ConvTables, BuiltTablesMatchTheConverters) {
+    namespace d = conv::detail;
+    struct Case {
+        const d::DecodeTable& built;
+        const char* from;
+        d::SkipRule rule;
+        unsigned first, second; // a pair that reads as U+3042 (あ)
+    };
+    for (const Case& c : {Case{d::kCp932Table, d::kCp932, d::SkipRule::Cp932, 0x82, 0xA0},
+                          Case{d::kEucJpTable, d::kEucJp, d::SkipRule::EucJp, 0xA4, 0xA2}}) {
+        const d::DecodeTable fresh = d::buildTable(c.from, c.rule);
+        EXPECT_TRUE(c.built.single == fresh.single) << c.from;
+        EXPECT_TRUE(c.built.pair == fresh.pair) << c.from;
+        EXPECT_EQ(c.built.asciiSame, fresh.asciiSame) << c.from;
+        EXPECT_TRUE(c.built.asciiSame) << c.from;
+        EXPECT_EQ(c.built.pairAt(c.first, c.second), 0x3u << 24 | 0x82u << 16 | 0x81u << 8 | 0xE3u) << c.from;
+    }
 }

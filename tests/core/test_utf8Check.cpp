@@ -126,7 +126,7 @@ TEST(Utf8Check, BothPathsAgreeWithTheDefinitionOnRandomTexts) {
             }
             const std::size_t expected = firstInvalidByDefinition(text);
             const bool hasAmp = text.find('&') != std::string::npos;
-            for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
+            for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2, u8::Path::Avx512}) {
                 ASSERT_EQ(u8::firstInvalid(text, path), expected) << c.name << " round " << round;
                 const u8::Inspection seen = u8::inspect(text, path);
                 ASSERT_EQ(seen.valid, expected == text.size()) << c.name << " round " << round;
@@ -158,7 +158,7 @@ TEST(Utf8Check, EachFaultAtEveryOffsetIsFoundExactly) {
                 const std::string text = base.substr(0, cut) + fault + base.substr(cut);
                 const std::size_t expected = firstInvalidByDefinition(text);
                 ASSERT_LT(expected, text.size());
-                for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
+                for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2, u8::Path::Avx512}) {
                     ASSERT_EQ(u8::firstInvalid(text, path), expected) << "fault at " << cut;
                     ASSERT_FALSE(u8::inspect(text, path).valid);
                 }
@@ -167,14 +167,14 @@ TEST(Utf8Check, EachFaultAtEveryOffsetIsFoundExactly) {
         // Valid texts of every length up to past two blocks, cut at a
         // character boundary: valid; with the last character cut: invalid.
         // The empty view points nowhere.
-        for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
+        for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2, u8::Path::Avx512}) {
             ASSERT_TRUE(u8::inspect(std::string_view(), path).valid);
             ASSERT_FALSE(u8::inspect(std::string_view(), path).hasAmpersand);
             ASSERT_EQ(u8::firstInvalid(std::string_view(), path), 0u);
         }
         for (std::size_t len = 0; len < 200; ++len) {
             const std::string text = base.substr(0, len / fill.size() * fill.size());
-            for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
+            for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2, u8::Path::Avx512}) {
                 ASSERT_TRUE(u8::inspect(text, path).valid) << len;
                 const u8::Inspection seen = u8::inspect(text, path);
                 ASSERT_EQ(seen.hasAmpersand, text.find('&') != std::string::npos) << len;
@@ -189,11 +189,15 @@ TEST(Utf8Check, EachFaultAtEveryOffsetIsFoundExactly) {
     }
 }
 
-TEST(Utf8Check, TheVectorPathIsTestedWhereTheProcessorHasIt) {
-    // On a processor without it both calls above ran the portable path; say
-    // so rather than pass silently.
+TEST(Utf8Check, TheVectorPathsAreTestedWhereTheProcessorHasThem) {
+    // On a processor without one, the calls above ran the portable path in
+    // its place; say so rather than pass silently.
     if (!u8::avx2Available()) {
         GTEST_SKIP() << "no AVX2 on this processor: only the portable path was compared";
     }
-    EXPECT_EQ(u8::bestPath(), u8::Path::Avx2);
+    if (!u8::avx512Available()) {
+        EXPECT_EQ(u8::bestPath(), u8::Path::Avx2);
+        GTEST_SKIP() << "no AVX-512 on this processor: the 512-bit path was not compared";
+    }
+    EXPECT_EQ(u8::bestPath(), u8::Path::Avx512);
 }

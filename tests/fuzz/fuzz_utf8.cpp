@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char c : text) {
         high = high || static_cast<unsigned char>(c) >= 0x80;
     }
-    for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2}) {
+    for (const u8::Path path : {u8::Path::Scalar, u8::Path::Avx2, u8::Path::Avx512}) {
         FUZZ_CHECK(u8::firstInvalid(text, path) == expected);
         const u8::Inspection seen = u8::inspect(text, path);
         FUZZ_CHECK(seen.valid == (expected == text.size()));

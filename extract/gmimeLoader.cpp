@@ -1,0 +1,46 @@
+// Without the header's macros: this file names the real functions.
+#define QUILLON_GMIME_NO_MACROS
+#include "extract/gmimeLoader.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+
+namespace quillon::gmimeLoader {
+
+namespace {
+
+Functions loadAll() {
+    // Kept loaded for the life of the process: GLib's type system cannot be
+    // unloaded.
+    void* library = ::dlopen(QUILLON_GMIME_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* why = ::dlerror();
+        throw std::runtime_error(std::string("cannot load " QUILLON_GMIME_LIBRARY ": ") +
+                                 (why != nullptr ? why : "unknown error"));
+    }
+    Functions f;
+    const auto find = [library](auto& slot, const char* name) {
+        // Looked up in the library and the libraries it depends on (GLib).
+        void* address = ::dlsym(library, name);
+        if (address == nullptr) {
+            throw std::runtime_error(std::string("cannot find ") + name + " in " QUILLON_GMIME_LIBRARY);
+        }
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(address);
+    };
+#define QUILLON_GMIME_FIND(name) find(f.name, #name);
+    QUILLON_GMIME_FUNCTIONS(QUILLON_GMIME_FIND)
+#undef QUILLON_GMIME_FIND
+    return f;
+}
+
+} // namespace
+
+const Functions& load() {
+    static const Functions table = loadAll();
+    return table;
+}
+
+} // namespace quillon::gmimeLoader

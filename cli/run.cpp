@@ -147,6 +147,9 @@ public:
     }
 
     void startSource(const std::string& name) {
+        if (!m_progress) {
+            return;
+        }
         m_current = name; // made safe for the terminal when it is drawn
         m_currentDone = 0;
         draw(false);
@@ -230,14 +233,18 @@ int writeAll(int fd, std::string_view data) {
 // line for each source, the addresses into the list.
 class Extraction : public pipeline::SearchSink {
 public:
-    explicit Extraction(Reporter& reporter) : m_reporter(reporter) { m_box.Open(); }
+    // `namesSources`: whether the rows name the source they were found in
+    // (only the tsv's fourth column shows it).
+    Extraction(Reporter& reporter, bool namesSources) : m_reporter(reporter), m_namesSources(namesSources) {
+        m_box.Open();
+    }
 
     void sourceStarted(std::size_t, std::size_t, const std::string& path) override {
         m_reporter.startSource(path);
-        // The source gets its index with its first address: most files of a
+        // The source gets its index with its first address: many files of a
         // large folder hold none, and naming them all would cost a table
-        // entry each. (The path lives until the search ends.)
-        m_sourcePath = &path;
+        // entry each. (The path lives until the source is finished.)
+        m_sourcePath = m_namesSources ? &path : nullptr;
         m_part.clear();
         m_source = 0;
     }
@@ -247,7 +254,8 @@ public:
     }
     void addressFound(std::string_view address, std::size_t) override {
         if (m_source == 0 && m_sourcePath != nullptr) {
-            m_source = m_box.sourceIndex(m_part.empty() ? *m_sourcePath : *m_sourcePath + " (" + m_part + ")");
+            m_source = m_part.empty() ? m_box.sourceIndex(*m_sourcePath)
+                                      : m_box.sourceIndex(*m_sourcePath + " (" + m_part + ")");
         }
         m_found.push_back(addressBox::rowFor(address, m_source));
         if (m_found.size() >= kBatch) {
@@ -257,8 +265,7 @@ public:
     }
     void progress(std::int64_t, std::int64_t, std::uint64_t bytes) override { m_reporter.scanned(bytes); }
     void sourceFinished(const pipeline::SourceReport& report) override {
-        m_box.AddRows(std::move(m_found));
-        m_found.clear();
+        m_sourcePath = nullptr;
         if (!report.ok() && report.error != pipeline::ReadError::Stopped) {
             ++m_failures;
             m_reporter.error(report.path + ": " + reasonText(report.error, report.detail));
@@ -272,12 +279,18 @@ public:
         m_reporter.endSource(report.bytes);
     }
 
+    void searchFinished(const pipeline::SearchReport&) override {
+        m_box.AddRows(std::move(m_found));
+        m_found.clear();
+    }
+
     int failures() const { return m_failures; }
     addressBox& box() { return m_box; }
 
 private:
     static constexpr std::size_t kBatch = 4096;
     Reporter& m_reporter;
+    const bool m_namesSources;
     addressBox m_box;
     RowList m_found;
     std::uint32_t m_source = 0;
@@ -415,7 +428,7 @@ int run(const Options& o, RunIo& io) {
         return kExitPartial;
     }
 
-    Extraction extraction(reporter);
+    Extraction extraction(reporter, o.format == OutputFormat::Tsv && o.withSource);
     std::vector<pipeline::Source> sources;
     for (const std::string& input : o.inputs) {
         sources.push_back(input == "-" ? pipeline::Source::standardInput(io.inFd, kStdinName)
@@ -424,6 +437,7 @@ int run(const Options& o, RunIo& io) {
     pipeline::SearchOptions options;
     options.encoding = o.encoding;
     options.readNamedPipes = true;
+    options.samples = false;
     const pipeline::SearchReport searched = pipeline::runSearch(sources, options, extraction);
     int status = extraction.failures() > 0 ? kExitPartial : kExitOk;
 

@@ -256,9 +256,17 @@ bool searchClass::setRegex(std::string_view text, std::string_view pattern) {
     m_destStr = text;
     m_pos = 0;
     m_matchStart = 0;
+    m_stop = false;
     m_error.clear();
-    m_impl->reset();
     m_impl->exhausted = false;
+    // A scanner that holds the address pattern already keeps it and its match
+    // data for the next text: a folder of many small files sets up one
+    // scanner per file.
+    if (m_impl->addressPattern && m_impl->matchData != nullptr &&
+        (pattern == kAddressPattern || rewriteLocalSet(pattern) == kAddressPattern)) {
+        return true;
+    }
+    m_impl->reset();
 
     const std::string rewritten = rewriteLocalSet(pattern);
     m_impl->addressPattern = rewritten == kAddressPattern;

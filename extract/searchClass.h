@@ -27,7 +27,8 @@ public:
     searchClass(const searchClass&) = delete;
     searchClass& operator=(const searchClass&) = delete;
 
-    // pos := 0 and compiles the pattern (JIT where available). Returns false,
+    // pos := 0 and compiles the pattern (JIT where available; a scanner that
+    // holds the address pattern keeps it for the new text). Returns false,
     // with the reason in error(), when the pattern does not compile. Every
     // "[\w-_.]" in the pattern is read as "[\w.-]", so the address pattern may
     // also be given in its original spelling.

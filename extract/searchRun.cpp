@@ -85,8 +85,23 @@ ReadError readErrorFor(int err) {
 // ---- Scanning a UTF-8 piece ---------------------------------------------------
 
 // Scans a decoded text (no reference left to decode) for addresses.
+// Each thread keeps one scanner for its texts one after another (a folder
+// scans one text per file); a scan started from inside another's callback
+// gets a scanner of its own.
 bool scanDecoded(std::string_view decoded, const AddressFn& onAddress, const JobContext& ctx) {
-    searchClass scanner;
+    thread_local searchClass kept;
+    thread_local bool keptBusy = false;
+    std::optional<searchClass> own;
+    searchClass& scanner = keptBusy ? own.emplace() : kept;
+    struct Release {
+        bool* busy;
+        ~Release() {
+            if (busy != nullptr) {
+                *busy = false;
+            }
+        }
+    } release{keptBusy ? nullptr : &keptBusy};
+    keptBusy = true;
     scanner.setRegex(decoded, kAddressPattern);
     scanner.setDiv(ctx);
     const double div = scanner.div();
@@ -1212,7 +1227,9 @@ private:
             }
             if (!decided && (eof || raw.size >= convModule::kGuessSampleSize)) {
                 decided = true;
-                report.sample = convModule::guessSample(raw.view());
+                if (m_options.samples) {
+                    report.sample = convModule::guessSample(raw.view());
+                }
                 used = enc == Encoding::None ? Encoding::UTF8 : enc;
                 if (used == Encoding::UTF16) {
                     used = Encoding::UTF8;
@@ -1547,16 +1564,13 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     SearchReport total;
     const ItemList items = listSources(sources, ctx);
     total.sources = items.size();
-    // The paths handed to sourceStarted, made as the sources start: each
-    // lives until the run ends.
-    std::deque<std::string> shown;
-    std::size_t shownFor = items.size();
+    // The path handed to sourceStarted, made as the source starts: it lives
+    // until the source's sourceFinished returns (one buffer for all, so that
+    // a folder of many files makes no string per file).
+    std::string shown;
     const auto shownPath = [&](std::size_t item) -> const std::string& {
-        if (shownFor != item || shown.empty()) {
-            shown.emplace_back(items.path(item));
-            shownFor = item;
-        }
-        return shown.back();
+        shown.assign(items.path(item));
+        return shown;
     };
     // Declared before the hand-over: pieces still there at the end give their buffers back to it.
     SlotBuffers slots(std::size_t{BatchReader::kFiles} * BatchReader::kSlot);
@@ -1614,9 +1628,9 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     SourceReport current;
     // Hands on what became of a source: `report` is the read's outcome (an
     // empty one when STOP came before its end).
-    const auto finishSource = [&](SourceReport report, std::size_t item) {
+    const auto finishSource = [&](SourceReport& report, std::size_t item) {
         report.index = item;
-        report.path = items.path(item);
+        report.path.assign(items.path(item));
         report.addresses = current.addresses;
         if (current.error != ReadError::None && report.error == ReadError::None) {
             report.error = current.error;
@@ -1745,7 +1759,9 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         SourceReport report;
         if (!parts.empty()) {
             report.used = Encoding::UTF8;
-            report.sample = std::move(parts.front().sample);
+            if (options.samples) {
+                report.sample = std::move(parts.front().sample);
+            }
             encodingVerdict::Evidence evidence;
             std::uint64_t partStart = 0;
             for (const PartScan& part : parts) {
@@ -1758,7 +1774,10 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
                 emit(parts[k]);
             }
         }
-        finishSource(whole && !parts.empty() ? std::move(report) : SourceReport(), item);
+        if (!whole || parts.empty()) {
+            report = SourceReport();
+        }
+        finishSource(report, item);
         return true;
     };
 
@@ -1771,17 +1790,26 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         const auto maximum = static_cast<std::int64_t>(static_cast<double>(size) / div);
         try {
             // No address without an "@", nor one a reference could give.
+            // (The callback holds one pointer, which std::function keeps
+            // without a heap block.)
+            struct Found {
+                SourceReport& current;
+                SearchSink& sink;
+                Resume& resume;
+                std::size_t source;
+            } found{current, sink, resume, source};
             const bool finished = !mayHoldReference && std::memchr(text.data(), '@', text.size()) == nullptr
                                       ? !ctx.stopRequested()
                                       : decodeAndScan(
                                             text, mayHoldReference,
-                                            [&](std::string_view address) {
-                                                if (resume.active && resume.addresses > 0) {
-                                                    --resume.addresses; // handed on before the ordinary road took over
+                                            [f = &found](std::string_view address) {
+                                                if (f->resume.active && f->resume.addresses > 0) {
+                                                    // handed on before the ordinary road took over
+                                                    --f->resume.addresses;
                                                     return;
                                                 }
-                                                ++current.addresses;
-                                                sink.addressFound(address, source);
+                                                ++f->current.addresses;
+                                                f->sink.addressFound(address, f->source);
                                             },
                                             ctx);
             if (!finished) {
@@ -1797,10 +1825,13 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     };
     // Whole files of a folder: each its own one piece, as readPieces would
     // have handed it on.
+    // One report serves them all: its strings keep their memory from file to file.
+    SourceReport wholeReport;
     const auto scanWholeFiles = [&](const std::vector<WholeFile>& files) {
         for (const WholeFile& file : files) {
             skipping = false;
-            current = SourceReport();
+            current.addresses = 0;
+            current.error = ReadError::None;
             sink.sourceStarted(file.item, items.size(), shownPath(file.item));
             const std::string_view text(file.data, file.size);
             if (!text.empty()) {
@@ -1809,14 +1840,21 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
             if (ctx.stopRequested()) {
                 total.stopped = true;
             }
-            SourceReport report;
+            SourceReport& report = wholeReport;
             report.used = Encoding::UTF8;
             encodingVerdict::Evidence evidence;
             evidence.feedValidUtf8(file.size, file.high);
             report.verdict = evidence.verdict();
-            report.sample = convModule::guessSample(text);
+            if (options.samples) {
+                report.sample.assign(text.substr(0, convModule::kGuessSampleSize));
+            }
             report.bytes = file.size;
-            finishSource(std::move(report), file.item);
+            report.invalid = 0;
+            report.error = ReadError::None;
+            report.systemError = 0;
+            report.detail.clear();
+            report.finished = true;
+            finishSource(report, file.item);
             if (total.stopped) {
                 return;
             }
@@ -1863,7 +1901,10 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
         }
         if (piece->last || total.stopped) {
             resume.active = false;
-            finishSource(piece->last ? std::move(piece->report) : SourceReport(), piece->item);
+            if (!piece->last) {
+                piece->report = SourceReport();
+            }
+            finishSource(piece->report, piece->item);
             if (total.stopped) {
                 break;
             }

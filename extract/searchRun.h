@@ -58,7 +58,7 @@ struct SourceReport {
     encodingVerdict::Verdict verdict;
     std::size_t invalid = 0;   // invalid sequences replaced by U+FFFD
     std::size_t addresses = 0; // addresses handed to the sink
-    std::string sample;        // the guess sample (the first 2,048 raw bytes)
+    std::string sample;        // the guess sample (the first 2,048 raw bytes); see SearchOptions::samples
     ReadError error = ReadError::None;
     int systemError = 0;  // the errno behind `error`, when there is one
     std::string detail;   // the system's words for it
@@ -85,7 +85,8 @@ struct SearchReport {
 class SearchSink {
 public:
     virtual ~SearchSink() = default;
-    // `total` counts every source of the run, known once the folders are listed.
+    // `total` counts every source of the run, known once the folders are
+    // listed. `path` lives until the source's sourceFinished returns.
     virtual void sourceStarted(std::size_t index, std::size_t total, const std::string& path);
     // A part of the current source begins: a message of an mbox, named by
     // `label` ("message 3 <id@host>"). The addresses that follow, up to the
@@ -131,6 +132,9 @@ struct SearchOptions {
     // shell's <(command) gives one); otherwise it is refused like a device,
     // as it is always inside a folder.
     bool readNamedPipes = false;
+    // Whether SourceReport::sample is filled in (the window shows the last
+    // source's); a sink that never looks at it spares a copy per file.
+    bool samples = true;
 };
 
 // The one road from sources to addresses, for the window and the

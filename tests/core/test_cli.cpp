@@ -442,12 +442,16 @@ TEST_F(CliRunTest, FolderGivesWhatItsFilesNamedOneByOneGive) {
         [](const fs::path&, const std::string&) {});
     ASSERT_EQ(inOrder.size(), 300u);
 
-    const CliRun byFolder = run(plus(kPlain, {path("many").string()}));
-    const CliRun byFile = run(plus(kPlain, inOrder));
-    EXPECT_EQ(byFolder.status, byFile.status);
-    EXPECT_TRUE(byFolder.out == byFile.out);
-    EXPECT_EQ(byFolder.err, byFile.err);
-    EXPECT_NE(byFolder.err.find("replaced with U+FFFD"), std::string::npos) << byFolder.err;
+    for (const bool withSource : {false, true}) {
+        const std::vector<std::string> options = withSource ? plus(kPlain, {"--with-source"}) : kPlain;
+        const CliRun byFolder = run(plus(options, {path("many").string()}));
+        const CliRun byFile = run(plus(options, inOrder));
+        EXPECT_EQ(byFolder.status, byFile.status);
+        EXPECT_TRUE(byFolder.out == byFile.out);
+        EXPECT_EQ(byFolder.err, byFile.err);
+        EXPECT_NE(byFolder.err.find("replaced with U+FFFD"), std::string::npos) << byFolder.err;
+        EXPECT_EQ(byFolder.out.find("\t" + inOrder[1] + "\n") != std::string::npos, withSource);
+    }
 }
 
 TEST_F(CliRunTest, UnreadableInputsAreNamedAndTheOthersGoOn) {

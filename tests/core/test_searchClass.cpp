@@ -17,9 +17,10 @@ namespace {
 
 constexpr std::string_view kOriginalPattern = "[A-Za-z0-9][\\w-_.]+?@([\\w-_.])+[a-zA-Z]";
 
-// Every address the scanner returns, with its start, until it stops.
-std::vector<FoundMatch> scanAll(std::string_view text, std::string_view pattern = kAddressPattern) {
-    searchClass scanner;
+// Every address `scanner` returns, with its start, until it stops; the
+// scanner may have scanned other texts, with other patterns, before.
+std::vector<FoundMatch> scanWith(searchClass& scanner, std::string_view text,
+                                 std::string_view pattern = kAddressPattern) {
     EXPECT_TRUE(scanner.setRegex(text, pattern)) << scanner.error();
     std::vector<FoundMatch> found;
     while (true) {
@@ -33,6 +34,11 @@ std::vector<FoundMatch> scanAll(std::string_view text, std::string_view pattern 
         found.push_back({scanner.matchStart(), std::string(address)});
     }
     return found;
+}
+
+std::vector<FoundMatch> scanAll(std::string_view text, std::string_view pattern = kAddressPattern) {
+    searchClass scanner;
+    return scanWith(scanner, text, pattern);
 }
 
 std::vector<std::string> texts(const std::vector<FoundMatch>& found) {
@@ -185,10 +191,19 @@ TEST(SearchClassDifferential, MatchesThePlainLoopOnRandomTexts) {
     std::uniform_int_distribution<std::size_t> shortLength(0, 40);
     std::uniform_int_distribution<std::size_t> longLength(40, 400);
     std::size_t withMatches = 0;
+    // One scanner kept from text to text, now and then given another
+    // pattern or one that does not compile, finds what a fresh one finds.
+    searchClass kept;
     for (int i = 0; i < 20000; ++i) {
         const std::string text = randomText(rng, i % 4 == 0 ? longLength(rng) : shortLength(rng));
         const auto expected = plainScan(text, kAddressPattern);
         ASSERT_EQ(scanAll(text), expected) << "text: " << text;
+        ASSERT_EQ(scanWith(kept, text, i % 7 == 0 ? kOriginalPattern : kAddressPattern), expected) << "text: " << text;
+        if (i % 97 == 0) {
+            ASSERT_EQ(scanWith(kept, text, "[a-z]+@"), plainScan(text, "[a-z]+@")) << "text: " << text;
+        } else if (i % 101 == 0) {
+            EXPECT_FALSE(kept.setRegex(text, "[a-"));
+        }
         withMatches += expected.empty() ? 0 : 1;
     }
     // The generator must exercise the matching paths, not only the misses.

@@ -385,9 +385,11 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
                              std::to_string(r.bytes) + " " + std::to_string(static_cast<int>(r.used)) + " " +
                              std::to_string(static_cast<int>(r.verdict.kind)) + " " +
                              std::to_string(static_cast<int>(r.verdict.likely)) + " " + std::to_string(r.invalid) +
-                             " " + std::to_string(r.addresses) + " " + std::to_string(r.finished) + " " + r.sample);
+                             " " + std::to_string(r.addresses) + " " + std::to_string(r.finished));
+            samples.push_back(r.sample);
         }
         std::vector<std::string> events;
+        std::vector<std::string> samples;
 
     private:
         std::atomic<bool>& m_stop;
@@ -446,21 +448,36 @@ TEST(SearchRun, FolderReadInBatchesGivesWhatOneByOneGives) {
             options.pieceSize = pieceSize;
             pipeline::SearchOptions oneByOne = options;
             oneByOne.batchedReads = false;
+            // A run that does not ask for the samples gives the same events and none.
+            pipeline::SearchOptions lean = options;
+            lean.samples = false;
             const std::vector<pipeline::Source> sources = {pipeline::Source::file(dir.string()),
                                                            pipeline::Source::file((dir / "missing").string()),
                                                            pipeline::Source::file((dir / "sub").string())};
             for (const std::size_t stopAfter : {std::size_t{0}, std::size_t{1} + rng() % 400}) {
                 std::atomic<bool> stopBatched{false};
                 std::atomic<bool> stopPlain{false};
+                std::atomic<bool> stopLean{false};
                 options.stop = &stopBatched;
                 oneByOne.stop = &stopPlain;
+                lean.stop = &stopLean;
                 Record batched(stopBatched, stopAfter);
                 Record plain(stopPlain, stopAfter);
+                Record leanRun(stopLean, stopAfter);
                 const pipeline::SearchReport a = pipeline::runSearch(sources, options, batched);
                 const pipeline::SearchReport b = pipeline::runSearch(sources, oneByOne, plain);
+                pipeline::runSearch(sources, lean, leanRun);
                 SCOPED_TRACE(::testing::Message() << "encoding " << static_cast<int>(enc) << ", pieces of " << pieceSize
                                                   << ", stop after " << stopAfter);
                 EXPECT_EQ(batched.events, plain.events);
+                EXPECT_EQ(batched.samples, plain.samples);
+                EXPECT_EQ(leanRun.events, plain.events);
+                EXPECT_EQ(leanRun.samples, std::vector<std::string>(plain.samples.size()));
+                if (stopAfter == 0) {
+                    EXPECT_GT(std::count_if(plain.samples.begin(), plain.samples.end(),
+                                            [](const std::string& sample) { return !sample.empty(); }),
+                              400);
+                }
                 EXPECT_EQ(a.stopped, stopAfter != 0);
                 EXPECT_EQ(std::tie(a.sources, a.read, a.failed, a.addresses, a.stopped),
                           std::tie(b.sources, b.read, b.failed, b.addresses, b.stopped));

@@ -279,7 +279,10 @@ public:
         m_reporter.endSource(report.bytes);
     }
 
-    void searchFinished(const pipeline::SearchReport&) override {
+    void searchFinished(const pipeline::SearchReport& report) override {
+        if (!report.mailParserFailure.empty()) {
+            m_reporter.warning("mail read as plain text, its encoded parts not decoded: " + report.mailParserFailure);
+        }
         m_box.AddRows(std::move(m_found));
         m_found.clear();
     }

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -41,6 +42,46 @@ Functions loadAll() {
 const Functions& load() {
     static const Functions table = loadAll();
     return table;
+}
+
+namespace {
+
+// Set once the first try has ended.
+std::atomic<bool> tried{false};
+
+// The outcome of the first try, kept for the life of the process.
+struct Attempt {
+    bool loaded = false;
+    std::string failure;
+};
+
+const Attempt& attempt() {
+    static const Attempt once = [] {
+        Attempt a;
+        try {
+            load();
+            a.loaded = true;
+        } catch (const std::exception& e) {
+            a.failure = e.what();
+        }
+        tried = true;
+        return a;
+    }();
+    return once;
+}
+
+} // namespace
+
+bool available() noexcept {
+    try {
+        return attempt().loaded;
+    } catch (...) {
+        return false; // no memory for the words
+    }
+}
+
+std::string failure() {
+    return tried ? attempt().failure : std::string();
 }
 
 } // namespace quillon::gmimeLoader

@@ -12,6 +12,8 @@
 
 #include <gmime/gmime.h>
 
+#include <string>
+
 #define QUILLON_GMIME_FUNCTIONS(X)                                                                                     \
     X(g_ascii_strcasecmp)                                                                                              \
     X(g_byte_array_new_take)                                                                                           \
@@ -80,6 +82,14 @@ struct Functions {
 // Throws std::runtime_error, with the loader's words, when the library or one
 // of its functions cannot be found.
 const Functions& load();
+
+// Whether load() succeeds: the first call tries, later calls remember. Never
+// throws.
+bool available() noexcept;
+
+// The loader's words when available() found GMime missing; empty otherwise,
+// and before anything asked for it (this never loads it).
+std::string failure();
 
 // The table, loaded at the first call.
 inline const Functions& functions() {

@@ -1249,6 +1249,14 @@ bool readInOrder(std::string_view bytes, const std::vector<Span>& spans, bool mb
 
 } // namespace
 
+bool parserAvailable() {
+    return gmimeLoader::available();
+}
+
+std::string parserFailure() {
+    return gmimeLoader::failure();
+}
+
 bool looksLikeMail(std::string_view start) {
     start = start.substr(0, kLookSize);
     std::size_t at = 0;

@@ -25,6 +25,15 @@ bool looksLikeMail(std::string_view start);
 // Whether a mail source is an mbox: it starts with a "From " line.
 bool isMbox(std::string_view start);
 
+// Whether the mail parser (GMime, loaded at the first call) can be used. A
+// source that looks like mail is read as plain text when it cannot, so its
+// header lines and plain bodies are still searched.
+bool parserAvailable();
+
+// Why the mail parser could not be loaded: the loader's words, or empty when
+// it loaded or was never needed.
+std::string parserFailure();
+
 // One message of a mail source, ready to be scanned.
 struct MailMessage {
     std::size_t number = 1; // 1-based position in the file

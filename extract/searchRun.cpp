@@ -375,6 +375,13 @@ std::size_t pieceCut(std::string_view bytes) {
 // any real mail is taken for the text it is.
 constexpr std::uint64_t kLargestMessage = std::uint64_t{256} << 20;
 
+// Whether a source of `size` bytes that begins with `start` is read as mail.
+// Without the mail parser it is read as the plain text it also is.
+bool readsAsMail(std::string_view start, std::uint64_t size) {
+    return mailSource::looksLikeMail(start) && (size < kLargestMessage || mailSource::isMbox(start)) &&
+           mailSource::parserAvailable();
+}
+
 // ---- A large UTF-8 file read by both threads ------------------------------------
 
 // What one part of a file gave: its addresses, one after another, and where
@@ -1014,7 +1021,7 @@ private:
         const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(room, size));
         const std::size_t got = readAt(0, head);
         const std::string_view start(buffer.data.get(), got);
-        if (got < head || (mailSource::looksLikeMail(start) && (size < kLargestMessage || mailSource::isMbox(start)))) {
+        if (got < head || readsAsMail(start, size)) {
             m_pool.give(std::move(buffer));
             return true;
         }
@@ -1235,8 +1242,7 @@ private:
                     used = Encoding::UTF8;
                 }
                 report.used = used;
-                if (mailSource::looksLikeMail(raw.view()) &&
-                    (size < kLargestMessage || mailSource::isMbox(raw.view()))) {
+                if (readsAsMail(raw.view(), size)) {
                     return readMail(index, report, enc, size, readFn, raw, eof, stream);
                 }
                 if (used == Encoding::ShiftJIS || used == Encoding::EucJP || used == Encoding::ISO2022JP) {
@@ -1913,6 +1919,7 @@ SearchReport runSearch(const std::vector<Source>& sources, const SearchOptions& 
     if (ctx.stopRequested()) {
         total.stopped = true;
     }
+    total.mailParserFailure = mailSource::parserFailure();
     sink.searchFinished(total);
     return total;
 }

@@ -77,6 +77,9 @@ struct SearchReport {
     std::size_t invalid = 0;   // invalid sequences replaced, over all sources
     std::size_t addresses = 0; // addresses found, over all sources
     bool stopped = false;      // STOP ended the run
+    // Why mail could not be parsed (the mail library could not be loaded),
+    // so that what looked like mail was read as plain text; else empty.
+    std::string mailParserFailure;
 };
 
 // Receives what a run finds, all on the thread that called runSearch, in

@@ -64,6 +64,9 @@ public:
     // how many sources they did read, and how many invalid byte sequences the
     // conversions replaced; shown with the final status.
     QStringList unreadable;
+    // Why mail was read as plain text (the mail library could not be
+    // loaded), or empty.
+    QString mailAsText;
     int sourcesRead = 0;
     std::size_t invalidBytes = 0;
     // The sources of the current batch whose bytes do not fit the encoding

@@ -126,6 +126,9 @@ void searchJob::scanEnded() {
     for (const pipeline::SourceReport& f : report.failed) {
         w.unreadable.push_back(QStringLiteral("「%1」: %2").arg(searchThread::displayName(f.path), reasonText(f)));
     }
+    if (!report.run.mailParserFailure.empty()) {
+        w.mailAsText = QString::fromStdString(report.run.mailParserFailure);
+    }
     if (report.textTooLarge) {
         w.unreadable.push_back(
             QStringLiteral("「%1」: %2")
@@ -198,6 +201,7 @@ void searchJob::idle() {
                                        .arg(w.invalidBytes));
     w.showEncodingWarning();
     w.unreadable.clear();
+    w.mailAsText.clear();
     w.sourcesRead = 0;
     w.invalidBytes = 0;
     w.writeButton->setVisible(true);
@@ -220,6 +224,10 @@ QString searchJob::finalStatus() const {
                      .arg(status)
                      .arg(w.unreadable.size())
                      .arg(w.unreadable.front());
+    }
+    if (!w.mailAsText.isEmpty()) {
+        status =
+            QStringLiteral("%1（メールを解析できないため、テキストとして検索しました: %2）").arg(status, w.mailAsText);
     }
     return status;
 }

@@ -48,6 +48,9 @@ namespace {
 
 // Set once the first try has ended.
 std::atomic<bool> tried{false};
+// A test's pretence that GMime is missing, and whether it was asked meanwhile.
+std::atomic<bool> pretended{false};
+std::atomic<bool> askedWhilePretending{false};
 
 // The outcome of the first try, kept for the life of the process.
 struct Attempt {
@@ -73,6 +76,10 @@ const Attempt& attempt() {
 } // namespace
 
 bool available() noexcept {
+    if (pretended) {
+        askedWhilePretending = true;
+        return false;
+    }
     try {
         return attempt().loaded;
     } catch (...) {
@@ -81,7 +88,15 @@ bool available() noexcept {
 }
 
 std::string failure() {
+    if (pretended) {
+        return askedWhilePretending ? "cannot load " QUILLON_GMIME_LIBRARY ": left out by a test" : "";
+    }
     return tried ? attempt().failure : std::string();
+}
+
+void pretendMissing(bool missing) {
+    pretended = missing;
+    askedWhilePretending = false;
 }
 
 } // namespace quillon::gmimeLoader

@@ -91,6 +91,10 @@ bool available() noexcept;
 // and before anything asked for it (this never loads it).
 std::string failure();
 
+// For tests: available() answers false, as where GMime is missing, until
+// called again with false.
+void pretendMissing(bool missing);
+
 // The table, loaded at the first call.
 inline const Functions& functions() {
     static const Functions& table = load();

@@ -1257,6 +1257,10 @@ std::string parserFailure() {
     return gmimeLoader::failure();
 }
 
+void pretendParserMissing(bool missing) {
+    gmimeLoader::pretendMissing(missing);
+}
+
 bool looksLikeMail(std::string_view start) {
     start = start.substr(0, kLookSize);
     std::size_t at = 0;

@@ -34,6 +34,9 @@ bool parserAvailable();
 // it loaded or was never needed.
 std::string parserFailure();
 
+// For tests: parserAvailable() answers false until called again with false.
+void pretendParserMissing(bool missing);
+
 // One message of a mail source, ready to be scanned.
 struct MailMessage {
     std::size_t number = 1; // 1-based position in the file

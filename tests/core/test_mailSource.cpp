@@ -413,6 +413,25 @@ TEST(MailSource, OnTheSearchRoad) {
             EXPECT_EQ(r.bytes, std::filesystem::file_size(r.path)) << r.path;
         }
     }
+    // Without the mail library, mail is the plain text it also is: nothing
+    // decoded, the run goes on and says why.
+    mail::pretendParserMissing(true);
+    for (const std::size_t pieceSize : {std::size_t{16}, std::size_t{1} << 20}) {
+        Collect sink;
+        pipeline::SearchOptions options;
+        options.encoding = Encoding::ShiftJIS;
+        options.pieceSize = pieceSize;
+        const pipeline::SearchReport report =
+            pipeline::runSearch({pipeline::Source::file(folder.path().string())}, options, sink);
+        const std::vector<std::string> want = {
+            "[a.eml]",        "sender@example.org", "dest@example.net", "m1@example.org",
+            "[b.txt]",        "da@example.jp",      "[c.mbox]",         "env.one@example.jp",
+            "one@example.jp", "env.two@example.jp", "two@example.jp",   "eak@example.jp"};
+        EXPECT_EQ(sink.found, want) << pieceSize;
+        EXPECT_EQ(report.read, 3U);
+        EXPECT_NE(report.mailParserFailure.find("cannot load"), std::string::npos) << report.mailParserFailure;
+    }
+    mail::pretendParserMissing(false);
 }
 
 // The verdict on a mail source is the one on its parts that name no charset:

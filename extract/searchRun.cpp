@@ -384,6 +384,23 @@ bool readsAsMail(std::string_view start, std::uint64_t size) {
 
 // ---- A large UTF-8 file read by both threads ------------------------------------
 
+// Reads up to `want` bytes at `at` into `to`, again after an interruption or a
+// short read; fewer only at the end of the file or on an error.
+std::size_t readFully(int fd, char* to, std::size_t want, std::uint64_t at) {
+    std::size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::pread(fd, to + got, want - got, static_cast<off_t>(at + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 // What one part of a file gave: its addresses, one after another, and where
 // each of its pieces ended.
 struct PartScan {
@@ -427,32 +444,19 @@ bool scanPart(int fd, std::uint64_t from, std::uint64_t to, std::uint64_t size, 
                 return false;
             }
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, to - at));
-            std::size_t got = 0;
-            while (got < want) {
-                const ssize_t n = ::pread(fd, buffer.data.get() + got, want - got, static_cast<off_t>(at + got));
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
-                    return false;
-                }
-                got += static_cast<std::size_t>(n);
+            const std::size_t got = readFully(fd, buffer.data.get(), want, at);
+            if (got < want) {
+                return false;
             }
             const std::string_view held(buffer.data.get(), got);
             if (at == 0) {
                 out.sample = convModule::guessSample(held);
                 // A piece shorter than the sample: the sample is read on its own.
-                while (out.sample.size() < convModule::kGuessSampleSize) {
-                    char more[convModule::kGuessSampleSize];
-                    const std::size_t left = convModule::kGuessSampleSize - out.sample.size();
-                    const ssize_t n = ::pread(fd, more, left, static_cast<off_t>(out.sample.size()));
-                    if (n < 0 && errno == EINTR) {
-                        continue;
-                    }
-                    if (n <= 0) {
-                        break;
-                    }
-                    out.sample.append(more, static_cast<std::size_t>(n));
+                const std::size_t have = out.sample.size();
+                if (have < convModule::kGuessSampleSize) {
+                    out.sample.resize(convModule::kGuessSampleSize);
+                    out.sample.resize(
+                        have + readFully(fd, out.sample.data() + have, convModule::kGuessSampleSize - have, have));
                 }
             }
             const std::size_t cut = at + got == to ? got : pieceCut(held);
@@ -1005,18 +1009,7 @@ private:
         const std::size_t room = std::max(pieceSize, convModule::kGuessSampleSize);
         buffer.ensure(room);
         const auto readAt = [&](std::uint64_t from, std::size_t want) {
-            std::size_t got = 0;
-            while (got < want) {
-                const ssize_t n = ::pread(fd, buffer.data.get() + got, want - got, static_cast<off_t>(from + got));
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
-                    break;
-                }
-                got += static_cast<std::size_t>(n);
-            }
-            return got;
+            return readFully(fd, buffer.data.get(), want, from);
         };
         const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(room, size));
         const std::size_t got = readAt(0, head);
